@@ -1,0 +1,198 @@
+#include "base64/codec.h"
+
+#include <bit>
+#include <cstring>
+
+namespace kx::base64 {
+namespace {
+
+using der::Reader;
+
+// ---- Byte order ------------------------------------------------------------
+
+std::uint64_t ByteSwap(std::uint64_t v) {
+#if defined(_MSC_VER) && !defined(__clang__)
+  return _byteswap_uint64(v);
+#else
+  return __builtin_bswap64(v);
+#endif
+}
+
+std::uint32_t ByteSwap(std::uint32_t v) {
+#if defined(_MSC_VER) && !defined(__clang__)
+  return _byteswap_ulong(v);
+#else
+  return __builtin_bswap32(v);
+#endif
+}
+
+template <typename T>
+T FromBigEndian(T v) {
+  if constexpr (std::endian::native == std::endian::little) return ByteSwap(v);
+  return v;
+}
+
+// The next 8 bytes of r as a big-endian number; r must hold 8 bytes.
+std::uint64_t PeekBigEndian64(const Reader& r) {
+  std::uint64_t v;
+  std::memcpy(&v, r.pos, sizeof v);
+  return FromBigEndian(v);
+}
+
+template <typename T>
+void StoreBigEndian(std::uint8_t* out, T v) {
+  v = FromBigEndian(v);
+  std::memcpy(out, &v, sizeof v);
+}
+
+// ---- Tables, built at compile time from the alphabet -----------------------
+
+// Two characters for every 12-bit value: the encoder emits a pair per lookup.
+struct PairTable {
+  char pair[4096][2];
+};
+
+constexpr PairTable MakePairTable() {
+  PairTable t{};
+  for (int v = 0; v < 4096; ++v) {
+    t.pair[v][0] = kAlphabet[v >> 6];
+    t.pair[v][1] = kAlphabet[v & 63];
+  }
+  return t;
+}
+
+constexpr PairTable kPairs = MakePairTable();
+
+// The 6-bit value of a character by the alphabet's ranges, or -1.
+constexpr int SextetOf(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// kBad marks a character outside the alphabet; it survives OR-ing the four
+// shifted values of a group, so one test checks a whole group.
+constexpr std::uint32_t kBad = 0x01000000;
+
+// sextet[k][c]: the value of character c at position k of a group, already
+// shifted to its place in the group's 24 bits.
+struct SextetTable {
+  std::uint32_t sextet[4][256];
+};
+
+constexpr SextetTable MakeSextetTable() {
+  SextetTable t{};
+  for (int c = 0; c < 256; ++c) {
+    const int v = SextetOf(static_cast<unsigned char>(c));
+    for (int k = 0; k < 4; ++k) {
+      t.sextet[k][c] = v < 0 ? kBad : static_cast<std::uint32_t>(v) << (18 - 6 * k);
+    }
+  }
+  return t;
+}
+
+constexpr SextetTable kSextets = MakeSextetTable();
+
+// ---- Encoding ----------------------------------------------------------------
+
+// Writes the 4 characters of the 24-bit group g.
+void EncodeGroup(std::uint32_t g, char* text) {
+  std::memcpy(text, kPairs.pair[g >> 12], 2);
+  std::memcpy(text + 2, kPairs.pair[g & 0xFFF], 2);
+}
+
+// ---- Decoding ----------------------------------------------------------------
+
+// The 24 bits of a four-character group, or a value with kBad set.
+std::uint32_t DecodeGroup(const std::uint8_t* c) {
+  return kSextets.sextet[0][c[0]] | kSextets.sextet[1][c[1]] | kSextets.sextet[2][c[2]] |
+         kSextets.sextet[3][c[3]];
+}
+
+void StoreGroup(std::uint32_t g, std::uint8_t* out) {
+  out[0] = static_cast<std::uint8_t>(g >> 16);
+  out[1] = static_cast<std::uint8_t>(g >> 8);
+  out[2] = static_cast<std::uint8_t>(g);
+}
+
+}  // namespace
+
+void Encode(Reader bytes, char* text) {
+  // Two groups per step from one 8-byte read (the top 48 bits are used).
+  while (Remaining(bytes) >= 8) {
+    const std::uint64_t w = PeekBigEndian64(bytes);
+    std::memcpy(text, kPairs.pair[(w >> 52) & 0xFFF], 2);
+    std::memcpy(text + 2, kPairs.pair[(w >> 40) & 0xFFF], 2);
+    std::memcpy(text + 4, kPairs.pair[(w >> 28) & 0xFFF], 2);
+    std::memcpy(text + 6, kPairs.pair[(w >> 16) & 0xFFF], 2);
+    (void)der::Skip(bytes, 6);
+    text += 8;
+  }
+  Reader group{};
+  while (der::ReadBytes(bytes, 3, group)) {
+    EncodeGroup(static_cast<std::uint32_t>(group.pos[0]) << 16 |
+                    static_cast<std::uint32_t>(group.pos[1]) << 8 | group.pos[2],
+                text);
+    text += 4;
+  }
+  // The last group of 1 or 2 bytes, padded with "=".
+  std::uint8_t b0 = 0;
+  if (!der::ReadByte(bytes, b0)) return;
+  std::uint8_t b1 = 0;
+  const bool two = der::ReadByte(bytes, b1);
+  const std::uint32_t g = static_cast<std::uint32_t>(b0) << 16 | static_cast<std::uint32_t>(b1)
+                                                                     << 8;
+  text[0] = kAlphabet[g >> 18];
+  text[1] = kAlphabet[(g >> 12) & 63];
+  text[2] = two ? kAlphabet[(g >> 6) & 63] : kPad;
+  text[3] = kPad;
+}
+
+bool Decode(Reader text, std::uint8_t* bytes, std::size_t& written) {
+  std::uint8_t* const start = bytes;
+  Reader block{};
+  // Every group but the last is whole; four groups per step are checked
+  // together and stored as 8 + 4 bytes. A block with a bad character falls
+  // through to the group loop, which stores the groups before it.
+  while (Remaining(text) > 16 + 4) {
+    if (!der::PeekBytes(text, 16, block)) break;
+    const std::uint32_t g0 = DecodeGroup(block.pos);
+    const std::uint32_t g1 = DecodeGroup(block.pos + 4);
+    const std::uint32_t g2 = DecodeGroup(block.pos + 8);
+    const std::uint32_t g3 = DecodeGroup(block.pos + 12);
+    if ((g0 | g1 | g2 | g3) & kBad) break;
+    StoreBigEndian(bytes, static_cast<std::uint64_t>(g0) << 40 |
+                              static_cast<std::uint64_t>(g1) << 16 | g2 >> 8);
+    StoreBigEndian(bytes + 8, static_cast<std::uint32_t>(g2 << 24 | g3));
+    (void)der::Skip(text, 16);
+    bytes += 12;
+  }
+  Reader group{};
+  while (Remaining(text) > 4) {
+    if (!der::ReadBytes(text, 4, group)) return false;
+    const std::uint32_t g = DecodeGroup(group.pos);
+    if (g & kBad) return false;
+    StoreGroup(g, bytes);
+    bytes += 3;
+  }
+  // The last group: its last two characters say how many are significant.
+  // Only those are mapped; pad characters are never looked at.
+  if (!der::ReadBytes(text, 4, group) || !der::ExpectEnd(text)) return false;
+  const std::uint8_t* c = group.pos;
+  const int significant = c[2] == kPad ? 2 : c[3] == kPad ? 3 : 4;
+  std::uint32_t g = kSextets.sextet[0][c[0]] | kSextets.sextet[1][c[1]];
+  if (significant >= 3) g |= kSextets.sextet[2][c[2]];
+  if (significant == 4) g |= kSextets.sextet[3][c[3]];
+  if (g & kBad) return false;
+  std::uint8_t last[3];
+  StoreGroup(g, last);
+  const std::size_t count = static_cast<std::size_t>(significant - 1);
+  std::memcpy(bytes, last, count);
+  written = static_cast<std::size_t>(bytes - start) + count;
+  return true;
+}
+
+}  // namespace kx::base64

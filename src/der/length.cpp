@@ -1,0 +1,68 @@
+#include "der/length.h"
+
+namespace kx::der {
+
+bool ReadLength(Reader& r, LengthField& out) {
+  Reader h = r;
+  std::uint8_t first = 0;
+  if (!ReadByte(h, first)) return false;
+  const std::uint32_t size = LengthFieldSize(first);
+  std::uint32_t length = first;
+  if (size > 1) {
+    std::uint64_t value = 0;
+    if (!ReadBigEndian(h, size - 1, value)) return false;
+    length = static_cast<std::uint32_t>(value);
+  }
+  out = LengthField{size, length};
+  r = h;
+  return true;
+}
+
+namespace {
+
+// The length field at p, in a view that holds exactly the bytes its first
+// byte declares, so ReadLength on it cannot fail.
+LengthField ReadVouchedLength(const std::uint8_t* p) {
+  Reader r = Vouched(p, 1);
+  std::uint8_t first = 0;
+  (void)PeekByte(r, first);
+  r = Vouched(p, LengthFieldSize(first));
+  LengthField length{1, first};
+  (void)ReadLength(r, length);
+  return length;
+}
+
+}  // namespace
+
+Header ReadVouchedHeader(const std::uint8_t* element) {
+  Reader r = Vouched(element, 1);
+  std::uint8_t tag = 0;
+  (void)ReadTag(r, tag);
+  const LengthField length = ReadVouchedLength(r.pos);
+  return Header{tag, 1 + length.size, length.contentLength};
+}
+
+std::int32_t GetLenSizeFromDER(const std::uint8_t* p) {
+  return static_cast<std::int32_t>(ReadVouchedLength(p).size);
+}
+
+std::int32_t GetLenFromDER(const std::uint8_t* p, std::int32_t* lenSize, std::int32_t* contentLen) {
+  const LengthField length = ReadVouchedLength(p);
+  *lenSize = static_cast<std::int32_t>(length.size);
+  *contentLen = static_cast<std::int32_t>(length.contentLength);
+  return 0;
+}
+
+std::int32_t GetIntFromBytes(std::int32_t* value, const std::uint8_t* bytes,
+                             const std::int32_t* count) {
+  std::uint32_t v = 0;
+  if (*count > 0) {
+    Reader r = Vouched(bytes, static_cast<std::size_t>(*count));
+    std::uint8_t b = 0;
+    while (ReadByte(r, b)) v = (v << 8) | b;
+  }
+  *value = static_cast<std::int32_t>(v);
+  return 0;
+}
+
+}  // namespace kx::der

@@ -1,0 +1,54 @@
+// Length fields: the one table of length forms every walker follows, and the
+// pointer-only operations that callers vouching for their input use.
+#ifndef KESTRIX_DER_LENGTH_H
+#define KESTRIX_DER_LENGTH_H
+
+#include <cstdint>
+
+#include "der/reader.h"
+
+namespace kx::der {
+
+// Size of the length field that begins with `first`: 2 for 0x81, 3 for 0x82,
+// 5 for 0x84, 1 for every other byte.
+// Quirk: 0x80, 0x83 and 0x85..0xFF are one-byte lengths of their own value
+// (128, 131, 133..255); the 0x83 long form and indefinite length do not exist.
+constexpr std::uint32_t LengthFieldSize(std::uint8_t first) {
+  switch (first) {
+    case 0x81:
+      return 2;
+    case 0x82:
+      return 3;
+    case 0x84:
+      return 5;
+    default:
+      return 1;
+  }
+}
+
+// An element header read from a pointer the caller vouches for.
+struct Header {
+  std::uint8_t tag;
+  std::uint32_t size;           // tag byte plus length field
+  std::uint32_t contentLength;  // as the length field declares it
+};
+
+// Reads the tag and length field at `element` (reads 2 to 6 bytes).
+Header ReadVouchedHeader(const std::uint8_t* element);
+
+// Returns the size of the length field at `p`: 1, 2, 3 or 5. Reads one byte.
+std::int32_t GetLenSizeFromDER(const std::uint8_t* p);
+
+// Writes the size of the length field at `p` and the content length it
+// declares. Reads only the length field. Always returns 0.
+std::int32_t GetLenFromDER(const std::uint8_t* p, std::int32_t* lenSize, std::int32_t* contentLen);
+
+// Writes the big-endian number formed by the *count bytes at `bytes`, reduced
+// modulo 2^32 (only the last four bytes count); 0 when *count <= 0.
+// Always returns 0.
+std::int32_t GetIntFromBytes(std::int32_t* value, const std::uint8_t* bytes,
+                             const std::int32_t* count);
+
+}  // namespace kx::der
+
+#endif  // KESTRIX_DER_LENGTH_H

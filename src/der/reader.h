@@ -1,0 +1,130 @@
+// The bounded cursor every walker in the library reads through.
+//
+// A Reader is a view [pos, end) of input bytes. Every read either succeeds
+// and advances the view, or fails, returns false and leaves the view as it
+// was. Checks compare a length with Remaining(), never pos + n with end, so
+// they cannot wrap on a 32-bit build.
+#ifndef KESTRIX_DER_READER_H
+#define KESTRIX_DER_READER_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kx::der {
+
+// Tag bytes the walkers test for.
+inline constexpr std::uint8_t kTagInteger = 0x02;
+inline constexpr std::uint8_t kTagBitString = 0x03;
+inline constexpr std::uint8_t kTagOctetString = 0x04;
+inline constexpr std::uint8_t kTagNull = 0x05;
+inline constexpr std::uint8_t kTagOid = 0x06;
+inline constexpr std::uint8_t kTagSequence = 0x30;
+inline constexpr std::uint8_t kTagSet = 0x31;
+
+struct Reader {
+  const std::uint8_t* pos;
+  const std::uint8_t* end;
+};
+
+// A length field as read by ReadLength: its size in bytes (1, 2, 3 or 5) and
+// the content length it declares.
+struct LengthField {
+  std::uint32_t size;
+  std::uint32_t contentLength;
+};
+
+// One element: its tag, the whole encoding (tag, length field and content)
+// and the content alone.
+struct Element {
+  std::uint8_t tag;
+  Reader whole;
+  Reader content;
+};
+
+inline std::size_t Remaining(const Reader& r) {
+  return static_cast<std::size_t>(r.end - r.pos);
+}
+
+// A view of the n bytes at p. The caller guarantees they are readable.
+inline Reader MakeReader(const std::uint8_t* p, std::size_t n) {
+  return Reader{p, p + n};
+}
+
+// A view of n bytes at p that the library's caller vouches for: used only by
+// the exports whose argument lists carry no size (getTVL, getcertlen and the
+// length operations they share with the walkers).
+inline Reader Vouched(const std::uint8_t* p, std::size_t n) {
+  return MakeReader(p, n);
+}
+
+// Reads one byte.
+[[nodiscard]] inline bool ReadByte(Reader& r, std::uint8_t& out) {
+  if (r.pos == r.end) return false;
+  out = *r.pos++;
+  return true;
+}
+
+// Looks at the next byte without consuming it.
+[[nodiscard]] inline bool PeekByte(const Reader& r, std::uint8_t& out) {
+  if (r.pos == r.end) return false;
+  out = *r.pos;
+  return true;
+}
+
+// Reads a one-byte tag (multi-byte tag numbers are not recognised).
+[[nodiscard]] inline bool ReadTag(Reader& r, std::uint8_t& tag) {
+  return ReadByte(r, tag);
+}
+
+// Takes the next n bytes as a sub-view; fails if fewer remain.
+[[nodiscard]] inline bool ReadBytes(Reader& r, std::size_t n, Reader& out) {
+  if (n > Remaining(r)) return false;
+  out = Reader{r.pos, r.pos + n};
+  r.pos += n;
+  return true;
+}
+
+// Takes a view of the next n bytes without consuming them.
+[[nodiscard]] inline bool PeekBytes(const Reader& r, std::size_t n, Reader& out) {
+  if (n > Remaining(r)) return false;
+  out = Reader{r.pos, r.pos + n};
+  return true;
+}
+
+// Steps over the next n bytes; fails if fewer remain.
+[[nodiscard]] inline bool Skip(Reader& r, std::size_t n) {
+  if (n > Remaining(r)) return false;
+  r.pos += n;
+  return true;
+}
+
+// True when nothing is left in the view.
+[[nodiscard]] inline bool ExpectEnd(const Reader& r) {
+  return r.pos == r.end;
+}
+
+// Reads a big-endian number of n bytes (n <= 8) into out.
+[[nodiscard]] inline bool ReadBigEndian(Reader& r, std::size_t n, std::uint64_t& out) {
+  if (n > 8 || n > Remaining(r)) return false;
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < n; ++i) v = (v << 8) | r.pos[i];
+  r.pos += n;
+  out = v;
+  return true;
+}
+
+// Copies every byte of the view to dst, which must hold Remaining(r) bytes.
+void CopyBytes(const Reader& r, std::uint8_t* dst);
+
+// Reads a length field by the library's table of length forms (length.cpp).
+[[nodiscard]] bool ReadLength(Reader& r, LengthField& out);
+
+// Reads one element: tag, length field and a content that must lie inside r.
+[[nodiscard]] bool ReadElement(Reader& r, Element& out);
+
+// ReadElement, and the tag must be `tag`; on a different tag r is unchanged.
+[[nodiscard]] bool ReadExpected(Reader& r, std::uint8_t tag, Element& out);
+
+}  // namespace kx::der
+
+#endif  // KESTRIX_DER_READER_H

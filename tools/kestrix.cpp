@@ -1,0 +1,2 @@
+#include "kestrix.h"
+int main() { return 0; }
