@@ -39,6 +39,12 @@ std::uint64_t PeekBigEndian64(const Reader& r) {
   return FromBigEndian(v);
 }
 
+// Stores v in native byte order.
+template <typename T>
+void StoreNative(void* out, T v) {
+  std::memcpy(out, &v, sizeof v);
+}
+
 template <typename T>
 void StoreBigEndian(std::uint8_t* out, T v) {
   v = FromBigEndian(v);
@@ -47,17 +53,22 @@ void StoreBigEndian(std::uint8_t* out, T v) {
 
 // ---- Tables, built at compile time from the alphabet -----------------------
 
-// Two characters for every 12-bit value: the encoder emits a pair per lookup.
+// Two characters for every 12-bit value, as a 16-bit word that holds them
+// in memory order: the encoder emits a pair per lookup.
 struct PairTable {
-  char pair[4096][2];
+  std::uint16_t pair[4096];
 };
+
+constexpr std::uint16_t PairOf(char first, char second) {
+  const auto a = static_cast<std::uint16_t>(static_cast<unsigned char>(first));
+  const auto b = static_cast<std::uint16_t>(static_cast<unsigned char>(second));
+  return std::endian::native == std::endian::little ? static_cast<std::uint16_t>(a | b << 8)
+                                                    : static_cast<std::uint16_t>(a << 8 | b);
+}
 
 constexpr PairTable MakePairTable() {
   PairTable t{};
-  for (int v = 0; v < 4096; ++v) {
-    t.pair[v][0] = kAlphabet[v >> 6];
-    t.pair[v][1] = kAlphabet[v & 63];
-  }
+  for (int v = 0; v < 4096; ++v) t.pair[v] = PairOf(kAlphabet[v >> 6], kAlphabet[v & 63]);
   return t;
 }
 
@@ -98,10 +109,18 @@ constexpr SextetTable kSextets = MakeSextetTable();
 
 // ---- Encoding ----------------------------------------------------------------
 
+// Four character pairs as one word that holds them in memory order.
+std::uint64_t JoinPairs(std::uint64_t p0, std::uint64_t p1, std::uint64_t p2, std::uint64_t p3) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return p0 | p1 << 16 | p2 << 32 | p3 << 48;
+  }
+  return p0 << 48 | p1 << 32 | p2 << 16 | p3;
+}
+
 // Writes the 4 characters of the 24-bit group g.
 void EncodeGroup(std::uint32_t g, char* text) {
-  std::memcpy(text, kPairs.pair[g >> 12], 2);
-  std::memcpy(text + 2, kPairs.pair[g & 0xFFF], 2);
+  std::memcpy(text, &kPairs.pair[g >> 12], 2);
+  std::memcpy(text + 2, &kPairs.pair[g & 0xFFF], 2);
 }
 
 // ---- Decoding ----------------------------------------------------------------
@@ -121,13 +140,12 @@ void StoreGroup(std::uint32_t g, std::uint8_t* out) {
 }  // namespace
 
 void Encode(Reader bytes, char* text) {
-  // Two groups per step from one 8-byte read (the top 48 bits are used).
+  // Two groups per step from one 8-byte read (the top 48 bits are used),
+  // stored as one 8-character write.
   while (Remaining(bytes) >= 8) {
     const std::uint64_t w = PeekBigEndian64(bytes);
-    std::memcpy(text, kPairs.pair[(w >> 52) & 0xFFF], 2);
-    std::memcpy(text + 2, kPairs.pair[(w >> 40) & 0xFFF], 2);
-    std::memcpy(text + 4, kPairs.pair[(w >> 28) & 0xFFF], 2);
-    std::memcpy(text + 6, kPairs.pair[(w >> 16) & 0xFFF], 2);
+    StoreNative(text, JoinPairs(kPairs.pair[(w >> 52) & 0xFFF], kPairs.pair[(w >> 40) & 0xFFF],
+                                kPairs.pair[(w >> 28) & 0xFFF], kPairs.pair[(w >> 16) & 0xFFF]));
     (void)der::Skip(bytes, 6);
     text += 8;
   }
