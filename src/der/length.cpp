@@ -18,16 +18,20 @@ bool ReadLength(Reader& r, LengthField& out) {
   return true;
 }
 
+std::int32_t GetLenSizeFromDER(const std::uint8_t* p) {
+  Reader r = Vouched(p, 1);
+  std::uint8_t first = 0;
+  (void)PeekByte(r, first);
+  return static_cast<std::int32_t>(LengthFieldSize(first));
+}
+
 namespace {
 
 // The length field at p, in a view that holds exactly the bytes its first
 // byte declares, so ReadLength on it cannot fail.
 LengthField ReadVouchedLength(const std::uint8_t* p) {
-  Reader r = Vouched(p, 1);
-  std::uint8_t first = 0;
-  (void)PeekByte(r, first);
-  r = Vouched(p, LengthFieldSize(first));
-  LengthField length{1, first};
+  Reader r = Vouched(p, static_cast<std::size_t>(GetLenSizeFromDER(p)));
+  LengthField length{1, 0};
   (void)ReadLength(r, length);
   return length;
 }
@@ -40,10 +44,6 @@ Header ReadVouchedHeader(const std::uint8_t* element) {
   (void)ReadTag(r, tag);
   const LengthField length = ReadVouchedLength(r.pos);
   return Header{tag, 1 + length.size, length.contentLength};
-}
-
-std::int32_t GetLenSizeFromDER(const std::uint8_t* p) {
-  return static_cast<std::int32_t>(ReadVouchedLength(p).size);
 }
 
 std::int32_t GetLenFromDER(const std::uint8_t* p, std::int32_t* lenSize, std::int32_t* contentLen) {

@@ -8,15 +8,15 @@ using kx::der::Reader;
 
 namespace {
 
-// Value of an element: the content, less one leading 0x00 of an INTEGER (the
-// sign byte) or a BIT STRING (a zero unused-bits count).
-Reader ValueOf(std::uint8_t tag, Reader content) {
-  std::uint8_t first = 0;
-  if ((tag == kx::der::kTagInteger || tag == kx::der::kTagBitString) &&
-      kx::der::PeekByte(content, first) && first == 0x00) {
-    (void)kx::der::Skip(content, 1);
-  }
-  return content;
+// Bytes left out at the front of the value: one leading 0x00 of an INTEGER
+// (the sign byte) or a BIT STRING (a zero unused-bits count), else none.
+std::uint32_t DroppedPrefix(const Header& h, const std::uint8_t* content) {
+  if (h.tag != kx::der::kTagInteger && h.tag != kx::der::kTagBitString) return 0;
+  // Only the first content byte is looked at, so no view of the whole
+  // content is formed before the caller asks for the bytes.
+  const Reader first = kx::der::Vouched(content, h.contentLength == 0 ? 0 : 1);
+  std::uint8_t b = 0;
+  return kx::der::PeekByte(first, b) && b == 0x00 ? 1 : 0;
 }
 
 }  // namespace
@@ -36,10 +36,12 @@ int32_t KESTRIX_CALL getTVL(const unsigned char* element, unsigned char* valueOu
   std::uint32_t total = 0;
   if (element != nullptr) {
     const Header h = kx::der::ReadVouchedHeader(element);
+    const std::uint8_t* content = element + h.size;
+    const std::uint32_t dropped = DroppedPrefix(h, content);
     total = h.size + h.contentLength;
-    const Reader v = ValueOf(h.tag, kx::der::Vouched(element + h.size, h.contentLength));
-    value = static_cast<std::uint32_t>(kx::der::Remaining(v));
-    if (valueOut != nullptr) kx::der::CopyBytes(v, valueOut);
+    value = h.contentLength - dropped;
+    if (valueOut != nullptr)
+      kx::der::CopyBytes(kx::der::Vouched(content + dropped, value), valueOut);
   }
   if (valueLen != nullptr) *valueLen = static_cast<int32_t>(value);
   if (totalLen != nullptr) *totalLen = static_cast<int32_t>(total);
