@@ -1,0 +1,151 @@
+// Fuzzes the element operations: the bounded reader over arbitrary bytes, and
+// getTVL, getcertlen and the length-field operations on each element it
+// reads.
+//
+// The length table is re-derived here on purpose, as an independent check
+// of the one in der/length.cpp: 0x81, 0x82 and 0x84 are followed by 1, 2 and
+// 4 length bytes, every other first byte is the length itself.
+//
+// getTVL and getcertlen receive no size: they are only called on elements
+// whose declared extent lies inside the input, each copied into an exactly
+// sized heap block, so the sanitizer reports the first byte read past the
+// element and the first byte written past the value.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "der/length.h"
+#include "der/reader.h"
+#include "kestrix.h"
+
+namespace {
+
+void Require(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "check failed: %s\n", what);
+  std::abort();
+}
+
+std::unique_ptr<std::uint8_t[]> HeapCopy(const std::uint8_t* data, std::size_t n) {
+  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[n]);
+  if (n != 0) std::memcpy(block.get(), data, n);
+  return block;
+}
+
+// An element header as the table declares it.
+struct Declared {
+  std::uint8_t tag;
+  std::size_t headerSize;  // tag byte plus length field
+  std::uint64_t contentLength;
+};
+
+// Reads the header at p from at most `avail` bytes; false when the header
+// itself does not fit.
+bool ReadDeclared(const std::uint8_t* p, std::size_t avail, Declared& d) {
+  if (avail < 2) return false;
+  const std::uint8_t first = p[1];
+  const std::size_t extra = first == 0x81 ? 1 : first == 0x82 ? 2 : first == 0x84 ? 4 : 0;
+  if (avail < 2 + extra) return false;
+  std::uint64_t length = first;
+  if (extra != 0) {
+    length = 0;
+    for (std::size_t i = 0; i < extra; ++i) length = length << 8 | p[2 + i];
+  }
+  d = Declared{p[0], 2 + extra, length};
+  return true;
+}
+
+// True when the element at p, header and content, lies in `avail` bytes.
+bool Fits(const std::uint8_t* p, std::size_t avail, Declared& d) {
+  return ReadDeclared(p, avail, d) && d.contentLength <= avail - d.headerSize;
+}
+
+// The exports and length operations on one element whose declared extent is
+// exactly the `total` bytes at `element`.
+void CheckVouched(const std::uint8_t* element, std::size_t total, const Declared& d) {
+  const auto block = HeapCopy(element, total);
+  const auto expectedTotal = static_cast<std::int32_t>(total);
+  Require(getcertlen(block.get()) == expectedTotal, "getcertlen gives header plus content");
+
+  const std::uint8_t* content = element + d.headerSize;
+  const auto contentLength = static_cast<std::size_t>(d.contentLength);
+  const bool dropped = (d.tag == 0x02 || d.tag == 0x03) && contentLength != 0 && content[0] == 0;
+  const std::size_t skip = dropped ? 1 : 0;
+  const std::size_t valueSize = contentLength - skip;
+
+  std::int32_t valueLen = -1;
+  std::int32_t totalLen = -1;
+  Require(getTVL(block.get(), nullptr, &valueLen, &totalLen) == KX_OK, "getTVL returns 0");
+  Require(totalLen == expectedTotal, "getTVL total is header plus content");
+  Require(valueLen == static_cast<std::int32_t>(valueSize),
+          "value is the content, less a leading zero of an INTEGER or BIT STRING");
+
+  const auto value = std::unique_ptr<std::uint8_t[]>(new std::uint8_t[valueSize]);
+  valueLen = -1;
+  totalLen = -1;
+  Require(getTVL(block.get(), value.get(), &valueLen, &totalLen) == KX_OK, "getTVL returns 0");
+  Require(valueLen == static_cast<std::int32_t>(valueSize) && totalLen == expectedTotal,
+          "lengths do not depend on the destination");
+  Require(valueSize == 0 || std::memcmp(value.get(), content + skip, valueSize) == 0,
+          "value bytes are the content's");
+
+  // The length field alone, in a block of its own size.
+  const std::size_t fieldSize = d.headerSize - 1;
+  const auto field = HeapCopy(element + 1, fieldSize);
+  std::int32_t lenSize = -1;
+  std::int32_t declared = -1;
+  Require(kx::der::GetLenFromDER(field.get(), &lenSize, &declared) == 0, "GetLenFromDER gives 0");
+  Require(lenSize == static_cast<std::int32_t>(fieldSize) &&
+              declared == static_cast<std::int32_t>(static_cast<std::uint32_t>(d.contentLength)),
+          "GetLenFromDER follows the length table");
+  Require(kx::der::GetLenSizeFromDER(field.get()) == lenSize, "GetLenSizeFromDER agrees");
+}
+
+bool SameView(const kx::der::Reader& a, const kx::der::Reader& b) {
+  return a.pos == b.pos && a.end == b.end;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto input = HeapCopy(data, size);
+  const std::uint8_t* const begin = input.get();
+  const std::uint8_t* const end = begin + size;
+
+  kx::der::Reader r = kx::der::MakeReader(begin, size);
+  for (;;) {
+    const kx::der::Reader before = r;
+    const std::size_t avail = kx::der::Remaining(r);
+    Declared d{};
+    const bool fits = Fits(r.pos, avail, d);
+
+    // A different tag is refused without a move.
+    kx::der::Element e{};
+    if (avail != 0) {
+      const auto other = static_cast<std::uint8_t>(r.pos[0] ^ 0x01);
+      Require(!kx::der::ReadExpected(r, other, e) && SameView(r, before),
+              "ReadExpected refuses another tag and stays put");
+    }
+
+    if (!kx::der::ReadElement(r, e)) {
+      Require(!fits, "ReadElement reads every element that fits");
+      Require(SameView(r, before), "a failed ReadElement leaves the reader unchanged");
+      break;
+    }
+    Require(fits, "ReadElement reads only elements that fit");
+    const std::size_t total = d.headerSize + static_cast<std::size_t>(d.contentLength);
+    Require(e.tag == d.tag, "element tag is the first byte");
+    Require(e.whole.pos == before.pos && e.whole.end == before.pos + total,
+            "whole view is header plus declared content");
+    Require(e.content.pos == before.pos + d.headerSize && e.content.end == e.whole.end,
+            "content view follows the header");
+    Require(e.whole.end <= end && e.content.pos <= e.content.end, "views lie inside the input");
+    Require(r.pos == e.whole.end && r.end == end, "reader moves to the next element");
+
+    CheckVouched(before.pos, total, d);
+  }
+  return 0;
+}
