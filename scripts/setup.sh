@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what building and testing kestrix needs on Debian 12, beyond g++
+# and cmake. Safe to run again: packages already present are left alone, and
+# apt is only called when something is missing.
+set -euo pipefail
+
+packages=(
+  libgtest-dev        # the unit tests
+  libbenchmark-dev    # the benchmarks
+  libssl-dev          # reference codec for tests and benchmarks
+  openssl             # the sample certificates
+  clang               # the fuzz build
+  libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes for clang 14
+  llvm                # llvm-symbolizer, for readable sanitizer reports
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  # A package removed with its configuration kept still answers dpkg -s.
+  if ! dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+as_root=()
+if [[ $(id -u) -ne 0 ]]; then
+  if command -v sudo >/dev/null; then
+    as_root=(sudo)
+  else
+    echo "setup: missing ${missing[*]}, and not root and no sudo to install them" >&2
+    exit 1
+  fi
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The whole test suite:
+#   1. the normal build in build/, warnings as errors, all tests;
+#   2. an AddressSanitizer + UBSan build in build-asan/, all tests;
+#   3. with clang: the fuzz targets in build-fuzz/, 20 seconds each.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+jobs="$(nproc)"
+fuzz_seconds=20
+logs="$(mktemp -d)"
+trap 'rm -rf "$logs"' EXIT
+passed=0
+
+step() { printf '\n==== %s\n' "$*"; }
+
+# run_ctest DIR: runs every test of DIR and adds its count to $passed (a
+# failure stops the script through set -e, after ctest's own summary).
+run_ctest() {
+  local log count
+  log="$logs/ctest-$(basename "$1").log"
+  ctest --test-dir "$1" --output-on-failure -j"$jobs" | tee "$log"
+  count="$(sed -n 's/^100% tests passed, 0 tests failed out of \([0-9][0-9]*\)$/\1/p' "$log")"
+  if [[ -z $count || $count -eq 0 ]]; then
+    echo "test.sh: ctest in $1 ran no test" >&2
+    exit 1
+  fi
+  passed=$((passed + count))
+}
+
+step "setup"
+./scripts/setup.sh
+
+step "normal build (build/)"
+cmake -S . -B build -DKESTRIX_WERROR=ON
+cmake --build build -j"$jobs"
+run_ctest build
+
+step "AddressSanitizer + UBSan build (build-asan/)"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRIX_SANITIZE=ON -DKESTRIX_WERROR=ON \
+  -DKESTRIX_BENCH=OFF
+cmake --build build-asan -j"$jobs"
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+run_ctest build-asan
+
+step "fuzz targets (build-fuzz/)"
+shopt -s nullglob
+fuzz_sources=(fuzz/fuzz_*.cpp)
+if ! command -v clang++ >/dev/null; then
+  echo "clang++ not found: fuzzing skipped"
+elif ((${#fuzz_sources[@]} == 0)); then
+  echo "no fuzz targets (fuzz/fuzz_*.cpp): fuzzing skipped"
+else
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DKESTRIX_FUZZ=ON -DKESTRIX_TESTS=OFF -DKESTRIX_BENCH=OFF -DKESTRIX_TOOLS=OFF \
+    -DKESTRIX_WERROR=ON
+  # Only the fuzz executables: they link the static core, and nothing else
+  # of this build is run.
+  fuzz_targets=()
+  for source in "${fuzz_sources[@]}"; do fuzz_targets+=("$(basename "$source" .cpp)"); done
+  cmake --build build-fuzz -j"$jobs" --target "${fuzz_targets[@]}"
+  work="$logs/fuzz"
+  failed=()
+  for source in "${fuzz_sources[@]}"; do
+    name="$(basename "$source" .cpp)"
+    target="build-fuzz/fuzz/$name"
+    if [[ ! -x $target ]]; then
+      echo "$name: not built" >&2
+      failed+=("$name")
+      continue
+    fi
+    # The corpus grows while fuzzing: work on a copy so the repo stays clean.
+    corpus="$work/$name"
+    mkdir -p "$corpus"
+    if [[ -d fuzz/corpus/$name ]]; then
+      cp -R "fuzz/corpus/$name/." "$corpus/"
+    fi
+    echo "-- $name: ${fuzz_seconds}s"
+    if "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 -print_final_stats=1 \
+      -artifact_prefix="$work/$name-" "$corpus" >"$work/$name.log" 2>&1; then
+      grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units)' "$work/$name.log" || true
+    else
+      tail -n 60 "$work/$name.log" >&2
+      for artifact in "$work/$name"-*; do
+        echo "$name: crashing input $(basename "$artifact"):" >&2
+        od -An -tx1 "$artifact" | head -n 16 >&2
+      done
+      failed+=("$name")
+    fi
+  done
+  if ((${#failed[@]} > 0)); then
+    echo "fuzzing FAILED: ${failed[*]}" >&2
+    exit 1
+  fi
+  echo "fuzzing: ${#fuzz_sources[@]} targets ran ${fuzz_seconds}s each without a crash"
+  passed=$((passed + ${#fuzz_sources[@]}))
+fi
+
+step "all steps passed"
+echo "total: $passed passed, 0 failed"
