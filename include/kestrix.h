@@ -68,6 +68,28 @@ KESTRIX_API int32_t KESTRIX_CALL getcertlen(const unsigned char* element);
 KESTRIX_API int32_t KESTRIX_CALL getTVL(const unsigned char* element, unsigned char* valueOut,
                                         int32_t* valueLen, int32_t* totalLen);
 
+/* ---- Certificates ----------------------------------------------------------
+ * A certificate argument points at the outer SEQUENCE tag of a DER X.509
+ * certificate; the caller vouches that the whole element its header declares
+ * lies in readable memory.
+ */
+
+/* Largest TBSCertificate element and signature value CerExpand hands out. */
+#define KX_MAX_TBS_SIZE 2048
+#define KX_MAX_SIGNATURE_SIZE 300
+
+/* Cuts a certificate into its signed part and its signature value. Copies
+ * the whole TBSCertificate element (tag, length and content) to tbsOut and
+ * its size to *tbsLen; copies the signature BIT STRING's content, less its
+ * unused-bits byte when that is zero, to sigOut and its length to *sigLen.
+ * tbsOut must hold KX_MAX_TBS_SIZE bytes and sigOut KX_MAX_SIGNATURE_SIZE;
+ * larger parts are refused. Returns KX_OK, or KX_ERR_MALFORMED when the
+ * framing is not as expected (a fault behind the TBS leaves the TBS outputs
+ * written and the signature outputs untouched; a part too large for its
+ * buffer leaves everything untouched). */
+KESTRIX_API int32_t KESTRIX_CALL CerExpand(const unsigned char* certificate, unsigned char* tbsOut,
+                                           int32_t* tbsLen, unsigned char* sigOut, int32_t* sigLen);
+
 /* ---- Base64 ---------------------------------------------------------------
  * Standard alphabet (RFC 4648) with "=" padding; no armour, no line breaks.
  * *capacity holds the output buffer's size on entry and the count written

@@ -15,14 +15,10 @@ namespace kx::der {
 // (128, 131, 133..255); the 0x83 long form and indefinite length do not exist.
 constexpr std::uint32_t LengthFieldSize(std::uint8_t first) {
   switch (first) {
-    case 0x81:
-      return 2;
-    case 0x82:
-      return 3;
-    case 0x84:
-      return 5;
-    default:
-      return 1;
+    case 0x81: return 2;
+    case 0x82: return 3;
+    case 0x84: return 5;
+    default: return 1;
   }
 }
 

@@ -4,6 +4,10 @@
 
 namespace kx::der {
 
+bool Equals(const Reader& r, const std::uint8_t* expected, std::size_t n) {
+  return Remaining(r) == n && (n == 0 || std::memcmp(r.pos, expected, n) == 0);
+}
+
 void CopyBytes(const Reader& r, std::uint8_t* dst) {
   const std::size_t n = Remaining(r);
   if (n != 0) std::memcpy(dst, r.pos, n);
@@ -26,6 +30,20 @@ bool ReadExpected(Reader& r, std::uint8_t tag, Element& out) {
   std::uint8_t next = 0;
   if (!PeekByte(r, next) || next != tag) return false;
   return ReadElement(r, out);
+}
+
+bool ReadShortForm(Reader& r, Element& out) {
+  Reader h = r;
+  std::uint8_t tag = 0;
+  std::uint8_t length = 0;
+  Reader content{};
+  if (!ReadTag(h, tag) || !ReadByte(h, length) || length >= 0x80 ||
+      !ReadBytes(h, length, content)) {
+    return false;
+  }
+  out = Element{tag, Reader{r.pos, h.pos}, content};
+  r = h;
+  return true;
 }
 
 }  // namespace kx::der

@@ -113,6 +113,9 @@ inline Reader Vouched(const std::uint8_t* p, std::size_t n) {
   return true;
 }
 
+// True when the view holds exactly the n bytes at `expected`.
+[[nodiscard]] bool Equals(const Reader& r, const std::uint8_t* expected, std::size_t n);
+
 // Copies every byte of the view to dst, which must hold Remaining(r) bytes.
 void CopyBytes(const Reader& r, std::uint8_t* dst);
 
@@ -124,6 +127,10 @@ void CopyBytes(const Reader& r, std::uint8_t* dst);
 
 // ReadElement, and the tag must be `tag`; on a different tag r is unchanged.
 [[nodiscard]] bool ReadExpected(Reader& r, std::uint8_t tag, Element& out);
+
+// Reads an element whose length is one byte below 0x80 (the short form);
+// its tag is not examined. A long-form length fails.
+[[nodiscard]] bool ReadShortForm(Reader& r, Element& out);
 
 }  // namespace kx::der
 

@@ -1,0 +1,25 @@
+// Algorithm identifiers the library knows, as AlgCodes.
+#ifndef KESTRIX_CERT_ALG_ID_H
+#define KESTRIX_CERT_ALG_ID_H
+
+#include <cstdint>
+
+namespace kx::cert {
+
+inline constexpr std::int32_t kAlgUnknown = -1;
+inline constexpr std::int32_t kAlgMd2WithRsa = 2;
+inline constexpr std::int32_t kAlgMd5WithRsa = 3;
+inline constexpr std::int32_t kAlgSha1WithRsa = 4;
+inline constexpr std::int32_t kAlgRsaEncryption = 5;
+inline constexpr std::int32_t kAlgMd4WithRsa = 6;
+inline constexpr std::int32_t kAlgDsa = 7;
+inline constexpr std::int32_t kAlgDsaWithSha1 = 8;
+
+// Writes the AlgCode of the `length` content bytes of an OBJECT IDENTIFIER
+// at `oid`: exact bytes and exact length, kAlgUnknown for anything else.
+// Always returns 0.
+std::int32_t GetAlgIDFromDER(const std::uint8_t* oid, std::int32_t length, std::int32_t* code);
+
+}  // namespace kx::cert
+
+#endif  // KESTRIX_CERT_ALG_ID_H

@@ -1,0 +1,544 @@
+// The v3 extensions walker. One forward pass over the Extension SEQUENCEs;
+// each recognised identifier hands its value to a small handler that writes
+// the record fields it owns. Only a broken outer shape is an error: inside a
+// recognised extension, anything unexpected ends the work on that extension.
+#include "cert/extensions.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "cert/name.h"
+#include "cert/store.h"
+#include "der/reader.h"
+
+namespace kx::cert {
+namespace {
+
+using der::Element;
+using der::LengthField;
+using der::Reader;
+using der::Remaining;
+
+constexpr std::int32_t kOk = 0;
+constexpr std::int32_t kMalformed = -2;
+
+// Tags tested inside extension values.
+constexpr std::uint8_t kTagBmpString = 0x1E;
+// GeneralName choices.
+constexpr std::uint8_t kTagOtherName = 0xA0;
+constexpr std::uint8_t kTagRfc822Name = 0x81;
+constexpr std::uint8_t kTagDnsName = 0x82;
+constexpr std::uint8_t kTagUri = 0x86;
+constexpr std::uint8_t kTagIpAddress = 0x87;
+// AuthorityKeyIdentifier fields.
+constexpr std::uint8_t kTagKeyIdentifier = 0x80;
+constexpr std::uint8_t kTagAuthorityCertIssuer = 0xA1;
+constexpr std::uint8_t kTagAuthorityCertSerial = 0x82;
+
+constexpr std::uint8_t kCriticalFlagHeader[] = {0x01, 0x01};  // BOOLEAN, one byte
+constexpr std::uint8_t kBooleanTrue[] = {0x01, 0x01, 0xFF};
+constexpr std::uint8_t kIdAdOcsp[] = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x30, 0x01};
+
+constexpr std::size_t kIdentifierBufferSize = 20;
+constexpr std::size_t kValueLimit = 700;  // longer extension values are passed over
+constexpr std::size_t kPrivateTextBufferSize = 700;
+constexpr std::size_t kKeyIdLimit = 20;
+constexpr std::size_t kOtherName9Limit = 254;
+constexpr std::size_t kOtherNameTypeIdUri = 10;  // type identifier length that names sanUri
+constexpr std::size_t kOtherNameTypeIdRaw = 9;   // ... that names sanOtherName9
+
+// ---- Reading helpers ----------------------------------------------------------
+
+// Steps over one tag byte.
+// Quirk: the tag is not examined.
+bool SkipTag(Reader& r) {
+  return der::Skip(r, 1);
+}
+
+// Steps over a length field.
+// Quirk: the length it declares is not used; what follows is read in the enclosing window.
+bool SkipLengthField(Reader& r) {
+  LengthField length{};
+  return der::ReadLength(r, length);
+}
+
+// Reads a length field and takes the content it declares; r unchanged on failure.
+bool ReadContent(Reader& r, Reader& content) {
+  Reader h = r;
+  LengthField length{};
+  if (!der::ReadLength(h, length) || !der::ReadBytes(h, length.contentLength, content)) {
+    return false;
+  }
+  r = h;
+  return true;
+}
+
+// Reads one element of any tag and takes its content; r unchanged on failure.
+// Quirk: the tag is not examined.
+bool ReadContentOfAnyTag(Reader& r, Reader& content) {
+  Element e{};
+  if (!der::ReadElement(r, e)) return false;
+  content = e.content;
+  return true;
+}
+
+// Reads a length written as one byte and takes that many bytes; r unchanged on failure.
+// Quirk: a single length byte, taken as the length whatever its value (0x81 is 129).
+bool ReadSingleByteLengthContent(Reader& r, Reader& content) {
+  Reader h = r;
+  std::uint8_t length = 0;
+  if (!der::ReadByte(h, length) || !der::ReadBytes(h, length, content)) return false;
+  r = h;
+  return true;
+}
+
+// ---- Field writers ------------------------------------------------------------
+
+using TextField = char (CertExtInfo::*)[256];
+
+// Records a key identifier's length, and its bytes when there are at most 20.
+void StoreKeyId(std::uint8_t (&field)[21], std::int32_t& fieldLength, const Reader& id) {
+  const std::size_t length = Remaining(id);
+  if (length <= kKeyIdLimit) (void)StoreBytesIfFit(field, id);
+  fieldLength = static_cast<std::int32_t>(length);
+}
+
+// Stores a serial number without one leading zero byte (a lone 00 stays);
+// one that is still longer than the field is left out.
+void StoreAuthoritySerial(Reader serial, CertExtInfo& info) {
+  std::uint8_t first = 0;
+  if (Remaining(serial) > 1 && der::PeekByte(serial, first) && first == 0x00) {
+    (void)der::Skip(serial, 1);
+  }
+  if (StoreBytesIfFit(info.authorityCertSerial, serial)) {
+    info.authorityCertSerialLen = static_cast<std::int32_t>(Remaining(serial));
+  }
+}
+
+// ---- Handlers -----------------------------------------------------------------
+// Each takes the extension's value V (inside the input, at most 700 bytes),
+// writes the fields it owns and returns kOk, or kMalformed to fail the walk.
+
+using Handler = std::int32_t (*)(Reader value, CertExtInfo& info, TextField field);
+
+//   SubjectKeyIdentifier ::= OCTET STRING
+std::int32_t HandleSubjectKeyId(Reader value, CertExtInfo& info, TextField) {
+  Reader id{};
+  if (ReadContentOfAnyTag(value, id)) StoreKeyId(info.subjectKeyId, info.subjectKeyIdLen, id);
+  return kOk;
+}
+
+//   KeyUsage ::= BIT STRING
+// Quirk: only V's size counts (4 or 5 bytes); the BIT STRING's tag, length and
+// unused-bit count are not examined. The bits land in the high byte.
+std::int32_t HandleKeyUsage(Reader value, CertExtInfo& info, TextField) {
+  const std::size_t size = Remaining(value);
+  std::uint8_t high = 0;
+  std::uint8_t low = 0;
+  if (size != 4 && size != 5) return kOk;
+  if (!der::Skip(value, 3) || !der::ReadByte(value, high)) return kOk;
+  if (size == 5 && !der::ReadByte(value, low)) return kOk;
+  info.keyUsage = high * 256 + low;
+  return kOk;
+}
+
+//   NetscapeCertType ::= BIT STRING
+// Quirk: V[3] (the first byte of bits) whatever V's size; the BIT STRING's tag,
+// length and unused-bit count are not examined.
+std::int32_t HandleNetscapeCertType(Reader value, CertExtInfo& info, TextField) {
+  std::uint8_t bits = 0;
+  if (der::Skip(value, 3) && der::ReadByte(value, bits)) info.netscapeCertType = bits * 256;
+  return kOk;
+}
+
+//   BasicConstraints ::= SEQUENCE { cA BOOLEAN DEFAULT FALSE, pathLenConstraint INTEGER OPTIONAL }
+// We want the CA flag only: 1 when the first element is BOOLEAN TRUE, else 0.
+std::int32_t HandleBasicConstraints(Reader value, CertExtInfo& info, TextField) {
+  Reader constraints{};
+  Reader first{};
+  if (!ReadContentOfAnyTag(value, constraints)) return kOk;
+  const bool ca = der::PeekBytes(constraints, sizeof kBooleanTrue, first) &&
+                  der::Equals(first, kBooleanTrue, sizeof kBooleanTrue);
+  info.basicConstraintsCA = ca ? 1 : 0;
+  return kOk;
+}
+
+// The fields each GeneralName choice goes to in one of the two name extensions;
+// a null field ends the walk at that choice.
+struct NameFields {
+  TextField email;      // [1] rfc822Name
+  TextField uri;        // [6] uniformResourceIdentifier
+  TextField dnsName;    // [2] dNSName
+  TextField ipAddress;  // [7] iPAddress
+  bool otherName;       // [0] otherName
+};
+
+constexpr NameFields kSubjectNameFields = {&CertExtInfo::sanEmail, &CertExtInfo::sanUri,
+                                           &CertExtInfo::x5315_100_5_4, &CertExtInfo::x5315_100_5_5,
+                                           true};
+constexpr NameFields kIssuerNameFields = {&CertExtInfo::ianEmail, &CertExtInfo::ianUri, nullptr,
+                                          nullptr, false};
+
+// The field for the GeneralName choice `tag`, or null.
+TextField FieldForName(const NameFields& fields, std::uint8_t tag) {
+  switch (tag) {
+    case kTagRfc822Name: return fields.email;
+    case kTagUri: return fields.uri;
+    case kTagDnsName: return fields.dnsName;
+    case kTagIpAddress: return fields.ipAddress;
+    default: return nullptr;
+  }
+}
+
+//   OtherName ::= SEQUENCE { type-id OBJECT IDENTIFIER, value [0] EXPLICIT ANY }
+// A type identifier of 10 bytes sends the string to sanUri, one of 9 bytes to
+// sanOtherName9. Returns false (names unchanged) when the walk ends here.
+// Quirk: the otherName's and the [0]'s lengths are not used, the tags of the
+// type identifier and of the string are not examined, the identifier's length
+// is one byte and its bytes are not compared with anything.
+bool TakeOtherName(Reader& names, CertExtInfo& info) {
+  Reader r = names;
+  std::uint8_t typeIdLength = 0;
+  Reader text{};
+  if (!SkipTag(r) || !SkipLengthField(r) || !SkipTag(r) || !der::ReadByte(r, typeIdLength)) {
+    return false;
+  }
+  if (typeIdLength != kOtherNameTypeIdUri && typeIdLength != kOtherNameTypeIdRaw) return false;
+  if (!der::Skip(r, typeIdLength) || !SkipTag(r) || !SkipLengthField(r) || !SkipTag(r) ||
+      !ReadContent(r, text)) {
+    return false;
+  }
+  if (typeIdLength == kOtherNameTypeIdUri) {
+    (void)StoreIfFits(info.sanUri, text);
+  } else if (Remaining(text) <= kOtherName9Limit && StoreBytesIfFit(info.sanOtherName9, text)) {
+    info.sanOtherName9Len = static_cast<std::int32_t>(Remaining(text));
+  }
+  names = r;
+  return true;
+}
+
+//   GeneralNames ::= SEQUENCE OF GeneralName
+// Stores names up to the first choice without a field; later names are not seen.
+// Quirk: the SEQUENCE's tag is not examined.
+std::int32_t WalkGeneralNames(Reader value, CertExtInfo& info, const NameFields& fields) {
+  Reader names{};
+  if (!ReadContentOfAnyTag(value, names)) return kOk;
+  std::uint8_t tag = 0;
+  while (der::PeekByte(names, tag)) {
+    if (tag == kTagOtherName && fields.otherName) {
+      if (!TakeOtherName(names, info)) break;
+      continue;
+    }
+    const TextField field = FieldForName(fields, tag);
+    Element name{};
+    if (field == nullptr || !der::ReadElement(names, name)) break;
+    (void)StoreIfFits(info.*field, name.content);
+  }
+  return kOk;
+}
+
+// subjectAltName: rfc822Name, dNSName, URI, iPAddress and otherName have fields.
+std::int32_t HandleSubjectAltName(Reader value, CertExtInfo& info, TextField) {
+  return WalkGeneralNames(value, info, kSubjectNameFields);
+}
+
+// issuerAltName: only rfc822Name and uniformResourceIdentifier have fields.
+std::int32_t HandleIssuerAltName(Reader value, CertExtInfo& info, TextField) {
+  return WalkGeneralNames(value, info, kIssuerNameFields);
+}
+
+//   DistributionPoint ::= SEQUENCE { distributionPoint [0] { fullName [0] GeneralNames ... } ... }
+// Takes the content of the point's first name; points unchanged on failure.
+// Quirk: the point's length is not used and the distributionPoint, fullName and
+// name tags are not examined, so a second name, reasons or cRLIssuer leave a
+// byte other than 30 where the next point is expected.
+bool ReadFirstPointName(Reader& points, Reader& name) {
+  Reader r = points;
+  std::uint8_t tag = 0;
+  if (!der::ReadByte(r, tag) || tag != der::kTagSequence || !SkipLengthField(r)) return false;
+  if (!SkipTag(r) || !SkipLengthField(r) || !SkipTag(r) || !SkipLengthField(r) || !SkipTag(r) ||
+      !ReadContent(r, name)) {
+    return false;
+  }
+  points = r;
+  return true;
+}
+
+//   CRLDistributionPoints ::= SEQUENCE OF DistributionPoint
+// The first point's name goes to crlDistPoint1, every later one to crlDistPoint2.
+// Quirk: the outer SEQUENCE's tag is not examined.
+std::int32_t HandleDistributionPoints(Reader value, CertExtInfo& info, TextField) {
+  Reader points{};
+  Reader name{};
+  if (!ReadContentOfAnyTag(value, points)) return kOk;
+  for (bool first = true; ReadFirstPointName(points, name); first = false) {
+    StoreTruncated(first ? info.crlDistPoint1 : info.crlDistPoint2, name);
+  }
+  return kOk;
+}
+
+//   AccessDescription ::= SEQUENCE { accessMethod OBJECT IDENTIFIER, accessLocation GeneralName }
+// Takes the URI of an id-ad-ocsp description; descriptions unchanged on failure.
+// Quirk: the description's length is not used.
+bool ReadOcspLocation(Reader& descriptions, Reader& url) {
+  Reader r = descriptions;
+  std::uint8_t tag = 0;
+  Element method{};
+  Element location{};
+  if (!der::ReadByte(r, tag) || tag != der::kTagSequence || !SkipLengthField(r)) return false;
+  if (!der::ReadExpected(r, der::kTagOid, method) ||
+      !der::Equals(method.content, kIdAdOcsp, sizeof kIdAdOcsp) ||
+      !der::ReadExpected(r, kTagUri, location)) {
+    return false;
+  }
+  url = location.content;
+  descriptions = r;
+  return true;
+}
+
+//   AuthorityInfoAccessSyntax ::= SEQUENCE OF AccessDescription
+// The first OCSP URI goes to ocspUrl1, every later one to ocspUrl2; any other
+// method ends the walk. Quirk: the outer SEQUENCE's tag is not examined.
+std::int32_t HandleOcspLocations(Reader value, CertExtInfo& info, TextField) {
+  Reader descriptions{};
+  Reader url{};
+  if (!ReadContentOfAnyTag(value, descriptions)) return kOk;
+  for (bool first = true; ReadOcspLocation(descriptions, url); first = false) {
+    StoreTruncated(first ? info.ocspUrl1 : info.ocspUrl2, url);
+  }
+  return kOk;
+}
+
+//   AuthorityKeyIdentifier ::= SEQUENCE { keyIdentifier [0], authorityCertIssuer [1],
+//                                         authorityCertSerialNumber [2] }
+// A value that is not a SEQUENCE fails the whole walk.
+std::int32_t HandleAuthorityKey(Reader value, CertExtInfo& info, TextField) {
+  std::uint8_t tag = 0;
+  if (!der::PeekByte(value, tag) || tag != der::kTagSequence) return kMalformed;
+  Reader fields{};
+  if (!ReadContentOfAnyTag(value, fields)) return kOk;
+  while (der::PeekByte(fields, tag)) {
+    Element e{};
+    Reader serial{};
+    bool taken = false;
+    switch (tag) {
+      case kTagKeyIdentifier:
+        taken = der::ReadElement(fields, e);
+        if (taken) StoreKeyId(info.authorityKeyId, info.authorityKeyIdLen, e.content);
+        break;
+      case kTagAuthorityCertSerial:
+        taken = SkipTag(fields) && ReadSingleByteLengthContent(fields, serial);
+        if (taken) StoreAuthoritySerial(serial, info);
+        break;
+      case kTagAuthorityCertIssuer:
+        taken = der::ReadElement(fields, e);  // nothing recorded
+        break;
+      default: break;  // any other field ends the walk
+    }
+    if (!taken) break;
+  }
+  return kOk;
+}
+
+// A private value as text: a BMPString converted into `buffer`, any other
+// element's content bytes unchanged. False when the element runs past V.
+// Quirk: only the BMPString tag is told apart; every other tag is raw bytes.
+bool ReadPrivateText(Reader value, char (&buffer)[kPrivateTextBufferSize], Reader& text) {
+  Element e{};
+  if (!der::ReadElement(value, e)) return false;
+  if (e.tag != kTagBmpString) {
+    text = e.content;
+    return true;
+  }
+  const std::int32_t converted =
+      BmpToAnsi(e.content.pos, static_cast<std::int32_t>(Remaining(e.content)), buffer,
+                static_cast<std::int32_t>(sizeof buffer));
+  // A failed conversion stores the empty text.
+  const std::size_t length = converted > 0 ? static_cast<std::size_t>(converted) : 0;
+  text = der::MakeReader(reinterpret_cast<const std::uint8_t*>(buffer), length);
+  return true;
+}
+
+// A private text value, stored if it fits.
+std::int32_t HandlePrivateText(Reader value, CertExtInfo& info, TextField field) {
+  char buffer[kPrivateTextBufferSize];
+  Reader text{};
+  if (ReadPrivateText(value, buffer, text)) (void)StoreIfFits(info.*field, text);
+  return kOk;
+}
+
+// The one numeric private value (5315.100.2.2): two text bytes are a 16-bit
+// number; otherwise the first byte alone counts (0 for an empty text).
+std::int32_t HandlePrivateNumber(Reader value, CertExtInfo& info, TextField) {
+  char buffer[kPrivateTextBufferSize];
+  Reader text{};
+  if (!ReadPrivateText(value, buffer, text)) return kOk;
+  std::uint64_t number = 0;
+  const std::size_t bytes = Remaining(text) == 2 ? 2 : std::min<std::size_t>(Remaining(text), 1);
+  (void)der::ReadBigEndian(text, bytes, number);
+  info.x5315_100_2_2 = static_cast<std::int32_t>(number);
+  return kOk;
+}
+
+// ---- Dispatch -----------------------------------------------------------------
+
+// The bytes of an identifier arc, without its final one-byte arc.
+struct Arc {
+  std::uint8_t length;
+  std::uint8_t bytes[9];
+};
+
+// 2.5.29
+constexpr Arc kIdCe = {2, {0x55, 0x1D}};
+// 1.3.6.1.5.5.7.1
+constexpr Arc kIdPe = {7, {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x01}};
+// 2.16.840.1.113730.1
+constexpr Arc kNetscapeCertExt = {8, {0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x42, 0x01}};
+// 1.2.86.11.7
+constexpr Arc kPrivate86 = {4, {0x2A, 0x56, 0x0B, 0x07}};
+// 2.16.840.1.113731
+constexpr Arc kPrivate113731 = {7, {0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x43}};
+// 1.3.6.1.4.1.5315.100.2 and 1.3.6.1.4.1.5315.100.5
+constexpr Arc kPrivate5315Two = {9, {0x2B, 0x06, 0x01, 0x04, 0x01, 0xA9, 0x43, 0x64, 0x02}};
+constexpr Arc kPrivate5315Five = {9, {0x2B, 0x06, 0x01, 0x04, 0x01, 0xA9, 0x43, 0x64, 0x05}};
+
+// An identifier is the arc's bytes followed by exactly the byte `last`.
+struct ExtensionRow {
+  const Arc* arc;
+  std::uint8_t last;
+  Handler handler;
+  TextField field;  // the private text handler's destination
+};
+
+using E = CertExtInfo;
+constexpr ExtensionRow kExtensions[] = {
+    {&kIdCe, 0x0E, HandleSubjectKeyId, nullptr},
+    {&kIdCe, 0x0F, HandleKeyUsage, nullptr},
+    {&kIdCe, 0x11, HandleSubjectAltName, nullptr},
+    {&kIdCe, 0x12, HandleIssuerAltName, nullptr},
+    {&kIdCe, 0x13, HandleBasicConstraints, nullptr},
+    {&kIdCe, 0x1F, HandleDistributionPoints, nullptr},
+    {&kIdCe, 0x23, HandleAuthorityKey, nullptr},
+    {&kIdPe, 0x01, HandleOcspLocations, nullptr},
+    {&kNetscapeCertExt, 0x01, HandleNetscapeCertType, nullptr},
+    {&kPrivate86, 1, HandlePrivateText, &E::x86_11_7_1},
+    {&kPrivate86, 2, HandlePrivateText, &E::x86_11_7_2},
+    {&kPrivate86, 3, HandlePrivateText, &E::x86_11_7_3},
+    {&kPrivate86, 4, HandlePrivateText, &E::x86_11_7_4},
+    {&kPrivate86, 5, HandlePrivateText, &E::x86_11_7_5},
+    {&kPrivate113731, 9, HandlePrivateText, &E::x113731_9},
+    {&kPrivate113731, 10, HandlePrivateText, &E::x113731_10},
+    {&kPrivate113731, 11, HandlePrivateText, &E::x113731_11},
+    {&kPrivate113731, 14, HandlePrivateText, &E::x113731_14},
+    {&kPrivate113731, 15, HandlePrivateText, &E::x113731_15},
+    {&kPrivate113731, 16, HandlePrivateText, &E::x113731_16},
+    {&kPrivate113731, 17, HandlePrivateText, &E::x113731_17},
+    {&kPrivate113731, 22, HandlePrivateText, &E::x113731_22},
+    {&kPrivate113731, 23, HandlePrivateText, &E::x113731_23},
+    {&kPrivate113731, 24, HandlePrivateText, &E::x113731_24},
+    {&kPrivate113731, 25, HandlePrivateText, &E::x113731_25},
+    {&kPrivate113731, 29, HandlePrivateText, &E::x113731_29},
+    {&kPrivate5315Two, 1, HandlePrivateText, &E::x5315_100_2_1},
+    {&kPrivate5315Two, 2, HandlePrivateNumber, nullptr},
+    {&kPrivate5315Two, 3, HandlePrivateText, &E::x5315_100_2_3},
+    {&kPrivate5315Two, 4, HandlePrivateText, &E::x5315_100_2_4},
+    {&kPrivate5315Five, 1, HandlePrivateText, &E::x5315_100_5_1},
+    {&kPrivate5315Five, 2, HandlePrivateText, &E::x5315_100_5_2},
+    {&kPrivate5315Five, 3, HandlePrivateText, &E::x5315_100_5_3},
+    {&kPrivate5315Five, 4, HandlePrivateText, &E::x5315_100_5_4},
+    {&kPrivate5315Five, 5, HandlePrivateText, &E::x5315_100_5_5},
+    {&kPrivate5315Five, 6, HandlePrivateText, &E::x5315_100_5_6},
+    {&kPrivate5315Five, 8, HandlePrivateText, &E::x5315_100_5_8},
+    {&kPrivate5315Five, 9, HandlePrivateText, &E::x5315_100_5_9},
+    {&kPrivate5315Five, 11, HandlePrivateText, &E::x5315_100_5_11},
+    {&kPrivate5315Five, 12, HandlePrivateText, &E::x5315_100_5_12},
+};
+
+// The identifier copied out of the input; one longer than the buffer is
+// left empty and so matches no row.
+struct Identifier {
+  std::uint8_t bytes[kIdentifierBufferSize];
+  std::size_t length;
+};
+
+Identifier CopyIdentifier(const Reader& id) {
+  Identifier out{};
+  if (Remaining(id) <= sizeof out.bytes) {
+    der::CopyBytes(id, out.bytes);
+    out.length = Remaining(id);
+  }
+  return out;
+}
+
+// The row whose identifier is `id`, or null for an extension that is passed over.
+const ExtensionRow* FindExtension(const Identifier& id) {
+  for (const ExtensionRow& row : kExtensions) {
+    const std::size_t arcLength = row.arc->length;
+    if (id.length == arcLength + 1 &&
+        std::equal(row.arc->bytes, row.arc->bytes + arcLength, id.bytes) &&
+        id.bytes[arcLength] == row.last) {
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
+// ---- Outer walk ---------------------------------------------------------------
+
+// Steps over the critical flag when it is written 01 01 xx.
+// Quirk: only this three-byte form is stepped over; the flag is not recorded.
+void SkipCriticalFlag(Reader& r) {
+  Reader header{};
+  if (der::PeekBytes(r, sizeof kCriticalFlagHeader, header) &&
+      der::Equals(header, kCriticalFlagHeader, sizeof kCriticalFlagHeader)) {
+    (void)der::Skip(r, sizeof kCriticalFlagHeader + 1);  // and the flag's value byte
+  }
+}
+
+//   Extension ::= SEQUENCE { extnID OBJECT IDENTIFIER, critical BOOLEAN DEFAULT FALSE,
+//                            extnValue OCTET STRING }
+// Reads one Extension's identifier and value V, both inside the input. False
+// when the outer shape is broken.
+// Quirk: the Extension's length is not used: the next one starts right behind V.
+bool ReadExtension(Reader& r, Reader& id, Reader& value) {
+  std::uint8_t tag = 0;
+  Element octets{};
+  if (!der::ReadByte(r, tag) || tag != der::kTagSequence || !SkipLengthField(r)) return false;
+  if (!der::ReadByte(r, tag) || tag != der::kTagOid || !ReadSingleByteLengthContent(r, id)) {
+    return false;
+  }
+  SkipCriticalFlag(r);
+  if (!der::ReadExpected(r, der::kTagOctetString, octets)) return false;
+  value = octets.content;
+  return true;
+}
+
+}  // namespace
+
+void InitCertExtInfo(CertExtInfo* info) {
+  std::memset(info, 0, sizeof *info);
+  info->keyUsage = -1;
+  info->authorityKeyIdLen = 20;
+  info->subjectKeyIdLen = 20;
+  info->x5315_100_2_2 = -1;
+}
+
+std::int32_t GetExtInfoFromDER(const std::uint8_t* contents, std::int32_t count,
+                               CertExtInfo* info) {
+  if (count <= 0) return kOk;
+  Reader r = der::MakeReader(contents, static_cast<std::size_t>(count));
+  while (!der::ExpectEnd(r)) {
+    Reader id{};
+    Reader value{};
+    if (!ReadExtension(r, id, value)) return kMalformed;
+    if (Remaining(value) > kValueLimit) continue;  // passed over
+    const ExtensionRow* row = FindExtension(CopyIdentifier(id));
+    if (row == nullptr) continue;  // not one the library knows
+    if (row->handler(value, *info, row->field) != kOk) return kMalformed;
+  }
+  return kOk;
+}
+
+}  // namespace kx::cert

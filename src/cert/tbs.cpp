@@ -1,0 +1,207 @@
+// TBSCertificate ::= SEQUENCE { version [0], serialNumber, signature, issuer,
+//   validity, subject, subjectPublicKeyInfo, issuerUniqueID [1],
+//   subjectUniqueID [2], extensions [3] }
+#include "cert/tbs.h"
+
+#include <cstring>
+
+#include "cert/alg_id.h"
+#include "cert/extensions.h"
+#include "cert/name.h"
+#include "cert/splitter.h"
+#include "cert/store.h"
+#include "der/reader.h"
+
+namespace kx::cert {
+namespace {
+
+using der::Element;
+using der::Reader;
+
+constexpr std::int32_t kMalformed = -2;
+
+constexpr std::uint8_t kTagVersion = 0xA0;
+constexpr std::uint8_t kTagIssuerUniqueId = 0x81;
+constexpr std::uint8_t kTagSubjectUniqueId = 0x82;
+constexpr std::uint8_t kTagExtensions = 0xA3;
+
+// True when the next byte is `tag` (nothing consumed).
+bool NextIs(const Reader& r, std::uint8_t tag) {
+  std::uint8_t next = 0;
+  return der::PeekByte(r, next) && next == tag;
+}
+
+// A byte value into its field and count. The count is always recorded, the
+// bytes only when they fit, so a reader can tell a value it cannot hand out
+// (a key or signature over 300 bytes); values read with one length byte
+// always fit.
+template <std::size_t N>
+void StoreOrMark(std::uint8_t (&field)[N], std::int32_t& count, const Reader& value) {
+  (void)StoreBytesIfFit(field, value);
+  count = static_cast<std::int32_t>(der::Remaining(value));
+}
+
+//   version         [0]  EXPLICIT Version DEFAULT v1,
+//   serialNumber         CertificateSerialNumber,
+bool ReadVersionAndSerial(Reader& tbs, CertBasicInfo& basic) {
+  if (NextIs(tbs, kTagVersion)) {
+    // Quirk: the version is taken as the five bytes A0 03 02 01 vv; only vv
+    // is looked at.
+    Reader version{};
+    std::uint8_t b = 0;
+    if (!der::ReadBytes(tbs, 5, version) || !der::Skip(version, 4) || !der::ReadByte(version, b)) {
+      return false;
+    }
+    basic.version = b;
+  } else if (NextIs(tbs, der::kTagInteger)) {
+    basic.version = 0;
+  } else {
+    return false;
+  }
+  // Quirk: the serial's tag is not examined and its length is one byte.
+  Element serial{};
+  if (!der::ReadShortForm(tbs, serial)) return false;
+  // One leading zero is the sign byte, unless it is the whole number.
+  std::uint8_t first = 0;
+  if (der::Remaining(serial.content) > 1 && der::PeekByte(serial.content, first) && first == 0) {
+    (void)der::Skip(serial.content, 1);
+  }
+  StoreOrMark(basic.serialNumber, basic.serialNumberLen, serial.content);
+  return true;
+}
+
+//   signature            AlgorithmIdentifier,
+bool ReadSignatureAlgorithm(Reader& tbs, CertBasicInfo& basic) {
+  Element algorithm{};
+  Element oid{};
+  // Quirk: the AlgorithmIdentifier and its OID are taken with single length
+  // bytes; the OID's tag is not examined and the parameters are skipped.
+  if (!NextIs(tbs, der::kTagSequence) || !der::ReadShortForm(tbs, algorithm) ||
+      !der::ReadShortForm(algorithm.content, oid)) {
+    return false;
+  }
+  return GetAlgIDFromDER(oid.content.pos, static_cast<std::int32_t>(der::Remaining(oid.content)),
+                         &basic.signatureAlgorithm) == 0;
+}
+
+//   issuer               Name,  /  subject              Name,
+bool ReadName(Reader& tbs, CertNameInfo* name) {
+  Element element{};
+  return der::ReadExpected(tbs, der::kTagSequence, element) &&
+         GetNameInfoFromDER(element.content.pos,
+                            static_cast<std::int32_t>(der::Remaining(element.content)), name) == 0;
+}
+
+// A time's text: its content without the last character ("Z").
+// Quirk: the time's tag is not examined and its length is one byte.
+template <std::size_t N>
+bool ReadTimeText(Reader& validity, char (&text)[N]) {
+  Element time{};
+  if (!der::ReadShortForm(validity, time)) return false;
+  // Everything but the last character.
+  const std::size_t length = der::Remaining(time.content);
+  Reader chars{};
+  (void)der::ReadBytes(time.content, length == 0 ? 0 : length - 1, chars);
+  return StoreIfFits(text, chars);
+}
+
+//   validity             Validity,
+bool ReadValidity(Reader& tbs, CertBasicInfo& basic) {
+  // Quirk: the Validity header is stepped over by its single length byte
+  // without using it; the two times follow directly.
+  Reader h = tbs;
+  std::uint8_t tag = 0;
+  std::uint8_t length = 0;
+  if (!der::ReadTag(h, tag) || tag != der::kTagSequence || !der::ReadByte(h, length) ||
+      length >= 0x80) {
+    return false;
+  }
+  if (!ReadTimeText(h, basic.notBefore) || !ReadTimeText(h, basic.notAfter)) return false;
+  tbs = h;
+  return true;
+}
+
+//   subjectPublicKeyInfo SubjectPublicKeyInfo,
+bool ReadSubjectPublicKey(Reader& tbs, CertBasicInfo& basic) {
+  Element info{};
+  Element algorithm{};
+  Element key{};
+  // Quirk: the key's AlgorithmIdentifier is skipped by its single length
+  // byte; what follows the key BIT STRING inside the SEQUENCE is not read.
+  if (!der::ReadExpected(tbs, der::kTagSequence, info) ||
+      !NextIs(info.content, der::kTagSequence) || !der::ReadShortForm(info.content, algorithm) ||
+      !der::ReadExpected(info.content, der::kTagBitString, key)) {
+    return false;
+  }
+  std::uint8_t unusedBits = 0;
+  if (der::PeekByte(key.content, unusedBits) && unusedBits == 0x00) (void)der::Skip(key.content, 1);
+  StoreOrMark(basic.subjectPublicKey, basic.subjectPublicKeyLen, key.content);
+  return true;
+}
+
+//   issuerUniqueID  [1]  IMPLICIT UniqueIdentifier OPTIONAL,
+//   subjectUniqueID [2]  IMPLICIT UniqueIdentifier OPTIONAL,
+// Quirk: up to two, in either order, told apart by the tag alone; the
+// unused-bits byte is skipped whatever its value; one length byte.
+bool ReadUniqueIds(Reader& tbs, CertBasicInfo& basic) {
+  for (int i = 0; i < 2; ++i) {
+    const bool issuer = NextIs(tbs, kTagIssuerUniqueId);
+    if (!issuer && !NextIs(tbs, kTagSubjectUniqueId)) return true;
+    Element id{};
+    if (!der::ReadShortForm(tbs, id)) return false;
+    (void)der::Skip(id.content, 1);
+    auto& field = issuer ? basic.issuerUniqueID : basic.subjectUniqueID;
+    auto& count = issuer ? basic.issuerUniqueIDLen : basic.subjectUniqueIDLen;
+    StoreOrMark(field, count, id.content);
+    field[count] = 0;
+  }
+  return true;
+}
+
+//   extensions      [3]  EXPLICIT Extensions OPTIONAL
+bool ReadExtensions(Reader& tbs, CertExtInfo* extensions) {
+  if (!NextIs(tbs, kTagExtensions)) return true;  // anything else ends the certificate
+  Element wrapper{};
+  Element list{};
+  return der::ReadElement(tbs, wrapper) &&
+         der::ReadExpected(wrapper.content, der::kTagSequence, list) &&
+         GetExtInfoFromDER(list.content.pos,
+                           static_cast<std::int32_t>(der::Remaining(list.content)),
+                           extensions) == 0;
+}
+
+}  // namespace
+
+void InitCertBasicInfo(CertBasicInfo* basic) {
+  std::memset(basic, 0, sizeof *basic);
+  basic->version = 2;
+  basic->signatureAlgorithm = kAlgSha1WithRsa;
+}
+
+std::int32_t GetX509CertInfo(const std::uint8_t* certificate, CertNameInfo* issuer,
+                             CertNameInfo* subject, CertBasicInfo* basic, CertExtInfo* extensions) {
+  InitCertNameInfo(issuer);
+  InitCertNameInfo(subject);
+  InitCertBasicInfo(basic);
+  InitCertExtInfo(extensions);
+
+  // The walk reads the TBS in place, so no size limit of a working copy
+  // applies; a signature too long for its field is recorded by length only.
+  CertificateParts parts{};
+  if (!SplitCertificate(VouchedCertificate(certificate), parts)) return kMalformed;
+  StoreOrMark(basic->signatureValue, basic->signatureValueLen, parts.signature);
+
+  Element tbs{};
+  Reader whole = parts.tbs;
+  if (!der::ReadElement(whole, tbs)) return kMalformed;
+  Reader body = tbs.content;
+  if (!ReadVersionAndSerial(body, *basic) || !ReadSignatureAlgorithm(body, *basic) ||
+      !ReadName(body, issuer) || !ReadValidity(body, *basic) || !ReadName(body, subject) ||
+      !ReadSubjectPublicKey(body, *basic) || !ReadUniqueIds(body, *basic) ||
+      !ReadExtensions(body, extensions)) {
+    return kMalformed;
+  }
+  return 0;
+}
+
+}  // namespace kx::cert

@@ -1,0 +1,225 @@
+// Text conversion on POSIX systems, standing in for the Windows code-page
+// conversion. The "ANSI code page" is the character set of the calling
+// thread's LC_CTYPE locale; the plain C/POSIX locale counts as UTF-8. UTF-8
+// is converted here, every other set through iconv. No global state: the
+// locale is asked on every call and each conversion opens its own iconv_t.
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cwchar>
+
+#include "platform/text.h"
+
+namespace kx::platform {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+// The default character of every code page this layer serves (all of them
+// are ASCII-compatible).
+constexpr char kDefaultChar = '?';
+
+// The character set of the calling thread's LC_CTYPE locale.
+const char* ThreadCodeset() {
+  const locale_t loc = uselocale(static_cast<locale_t>(0));
+  // nl_langinfo_l is not defined on the global locale; nl_langinfo answers for it.
+  return loc == LC_GLOBAL_LOCALE ? nl_langinfo(CODESET) : nl_langinfo_l(CODESET, loc);
+}
+
+// UTF-8 itself, or the plain C/POSIX locale's ASCII, which counts as UTF-8.
+bool IsUtf8Codeset(const char* codeset) {
+  static constexpr const char* kUtf8Names[] = {
+      "UTF-8", "UTF8", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "646", ""};
+  if (codeset == nullptr) return true;
+  for (const char* name : kUtf8Names) {
+    if (strcasecmp(codeset, name) == 0) return true;
+  }
+  return false;
+}
+
+// One character read from UTF-8: its code point (U+FFFD for an invalid
+// sequence), the bytes it takes (a maximal invalid subpart is one
+// replacement) and whether it was well formed.
+struct Utf8Char {
+  char32_t codePoint;
+  std::size_t size;
+  bool valid;
+};
+
+// Reads the character at text[0], `length` >= 1 bytes available, by the
+// table of well-formed UTF-8 byte sequences.
+Utf8Char DecodeUtf8(const unsigned char* text, std::size_t length) {
+  const unsigned char lead = text[0];
+  if (lead < 0x80) return {lead, 1, true};
+  std::size_t need = 0;
+  unsigned char low = 0x80;  // the range of the second byte
+  unsigned char high = 0xBF;
+  char32_t cp = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+    cp = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    cp = lead & 0x0Fu;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    cp = lead & 0x07u;
+    if (lead == 0xF0) low = 0x90;   // no overlong forms
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return {kReplacement, 1, false};
+  }
+  std::size_t taken = 1;
+  for (; taken <= need; ++taken) {
+    if (taken == length) return {kReplacement, taken, false};
+    const unsigned char b = text[taken];
+    const bool inRange = taken == 1 ? (b >= low && b <= high) : (b >= 0x80 && b <= 0xBF);
+    if (!inRange) return {kReplacement, taken, false};
+    cp = (cp << 6) | (b & 0x3Fu);
+  }
+  return {cp, taken, true};
+}
+
+// The next code point of `units` from index i, advancing i; an unpaired
+// surrogate is U+FFFD.
+char32_t NextCodePoint(const char16_t* units, std::size_t count, std::size_t& i) {
+  const char16_t u = units[i++];
+  if (u < 0xD800 || u > 0xDFFF) return u;
+  if (u <= 0xDBFF && i < count && units[i] >= 0xDC00 && units[i] <= 0xDFFF) {
+    const char16_t low = units[i++];
+    return 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00u);
+  }
+  return kReplacement;
+}
+
+// UTF-16 to UTF-8, all or nothing.
+std::size_t WideToUtf8(const char16_t* units, std::size_t count, char* out, std::size_t capacity) {
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < count;) {
+    const char32_t cp = NextCodePoint(units, count, i);
+    unsigned char bytes[4];
+    std::size_t n = 0;
+    if (cp < 0x80) {
+      bytes[n++] = static_cast<unsigned char>(cp);
+    } else if (cp < 0x800) {
+      bytes[n++] = static_cast<unsigned char>(0xC0 | (cp >> 6));
+      bytes[n++] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      bytes[n++] = static_cast<unsigned char>(0xE0 | (cp >> 12));
+      bytes[n++] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+      bytes[n++] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    } else {
+      bytes[n++] = static_cast<unsigned char>(0xF0 | (cp >> 18));
+      bytes[n++] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+      bytes[n++] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+      bytes[n++] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    }
+    if (n > capacity - used) return 0;
+    for (std::size_t k = 0; k < n; ++k) out[used++] = static_cast<char>(bytes[k]);
+  }
+  return used;
+}
+
+// UTF-16 to `codeset` through iconv, all or nothing. The units go in as
+// UTF-32LE in chunks; a character the set lacks becomes the default character.
+std::size_t WideToCodeset(const char16_t* units, std::size_t count, char* out, std::size_t capacity,
+                          const char* codeset) {
+  const iconv_t cd = iconv_open(codeset, "UTF-32LE");
+  if (cd == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) return 0;
+  char* outPos = out;
+  std::size_t outLeft = capacity;
+  bool ok = true;
+  for (std::size_t i = 0; ok && i < count;) {
+    char chunk[256];  // 64 characters
+    std::size_t filled = 0;
+    while (i < count && filled < sizeof chunk) {
+      const char32_t cp = NextCodePoint(units, count, i);
+      for (int shift = 0; shift < 32; shift += 8) {
+        chunk[filled++] = static_cast<char>((cp >> shift) & 0xFF);
+      }
+    }
+    char* inPos = chunk;
+    std::size_t inLeft = filled;
+    while (ok && inLeft > 0) {
+      if (iconv(cd, &inPos, &inLeft, &outPos, &outLeft) != static_cast<std::size_t>(-1)) break;
+      if (errno == EILSEQ && outLeft > 0) {  // a character the set cannot represent
+        *outPos++ = kDefaultChar;
+        --outLeft;
+        inPos += 4;
+        inLeft -= 4;
+      } else {  // E2BIG: it does not fit (whole characters never leave EINVAL)
+        ok = false;
+      }
+    }
+  }
+  // The closing shift sequence of a stateful set.
+  if (ok && iconv(cd, nullptr, nullptr, &outPos, &outLeft) == static_cast<std::size_t>(-1)) {
+    ok = false;
+  }
+  iconv_close(cd);
+  return ok ? capacity - outLeft : 0;
+}
+
+}  // namespace
+
+std::size_t WideToAnsi(const char16_t* units, std::size_t count, char* out, std::size_t capacity) {
+  if (count == 0) return 0;
+  const char* codeset = ThreadCodeset();
+  if (IsUtf8Codeset(codeset)) return WideToUtf8(units, count, out, capacity);
+  return WideToCodeset(units, count, out, capacity, codeset);
+}
+
+std::size_t Utf8ToWide(const char* utf8, std::size_t length, char16_t* out, std::size_t capacity) {
+  const auto* text = reinterpret_cast<const unsigned char*>(utf8);
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < length;) {
+    const Utf8Char c = DecodeUtf8(text + i, length - i);
+    i += c.size;
+    const std::size_t n = c.codePoint >= 0x10000 ? 2 : 1;
+    if (out != nullptr) {
+      if (n > capacity - used) return 0;
+      if (n == 2) {
+        out[used] = static_cast<char16_t>(0xD800 + ((c.codePoint - 0x10000) >> 10));
+        out[used + 1] = static_cast<char16_t>(0xDC00 + ((c.codePoint - 0x10000) & 0x3FF));
+      } else {
+        out[used] = static_cast<char16_t>(c.codePoint);
+      }
+    }
+    used += n;
+  }
+  return used;
+}
+
+std::size_t AnsiPrefixLength(const char* text, std::size_t length, std::size_t limit) {
+  if (length <= limit) return length;
+  const bool utf8 = IsUtf8Codeset(ThreadCodeset());
+  std::mbstate_t state{};
+  std::size_t pos = 0;
+  while (pos < limit) {
+    std::size_t n = 1;  // an invalid sequence counts as one byte
+    if (utf8) {
+      const Utf8Char c =
+          DecodeUtf8(reinterpret_cast<const unsigned char*>(text) + pos, length - pos);
+      if (c.valid) n = c.size;
+    } else {
+      // mbrtowc reads with the calling thread's locale.
+      wchar_t wc = 0;
+      const std::size_t r = std::mbrtowc(&wc, text + pos, length - pos, &state);
+      if (r == static_cast<std::size_t>(-1) || r == static_cast<std::size_t>(-2)) {
+        state = std::mbstate_t{};
+      } else if (r != 0) {
+        n = r;
+      }
+    }
+    if (n > limit - pos) break;
+    pos += n;
+  }
+  return pos;
+}
+
+}  // namespace kx::platform
