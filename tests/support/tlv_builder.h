@@ -49,8 +49,7 @@ inline Bytes LengthField(std::size_t n, LengthForm form = LengthForm::kMinimal) 
     case LengthForm::kOwnByte:
       if (n >= 0x80 && n <= 0xFF && n != 0x81 && n != 0x82 && n != 0x84) return {byte(0)};
       break;
-    case LengthForm::kMinimal:
-      break;
+    case LengthForm::kMinimal: break;
   }
   throw std::invalid_argument("length not expressible in this form");
 }

@@ -1,0 +1,213 @@
+#!/usr/bin/env bash
+# Regenerates the certificates in samples/certs/ with the openssl command
+# line: NAME.der and beside it NAME.txt, openssl's own reading of it
+# (`openssl x509 -text`). Serial numbers, names, extensions and validity are
+# fixed; keys are made fresh in a temporary folder on every run and deleted
+# afterwards, so keys and signatures change between runs.
+#
+#   v1-rsa1024        version 1, no extensions, RSA-1024, serial 1,
+#                     C/ST/L/O/OU/CN as PrintableStrings
+#   rsa2048-sha1      sha1WithRSAEncryption, serial with its top bit set
+#                     (a leading zero byte in DER), emailAddress in the
+#                     subject, basicConstraints CA:FALSE, keyUsage, SKI/AKI
+#   rsa2048-ca        sha256WithRSAEncryption, serial 0, CA:TRUE without
+#                     pathlen, a two-byte keyUsage (decipherOnly), AKI with
+#                     key id, issuer and serial
+#   rsa4096           RSA-4096 (key and signature too large for their
+#                     fields), CA:TRUE with pathlen
+#   ec-p256-leaf      EC P-256 key and ECDSA signature, notAfter in 2051
+#                     (GeneralizedTime), subjectAltName email/DNS/URI/IP
+#   utf8-cjk          UTF8String subject with CJK text
+#   bmp               BMPString subject (every attribute but the country)
+#   multi-rdn         a multi-valued RDN CN=a+O=b between C and L
+#   dc-email          issued by rsa2048-ca: domainComponents, emailAddress,
+#                     a streetAddress
+#   crl-aia           one distribution point with two URIs; OCSP, OCSP,
+#                     caIssuers
+#   crl2-aia-ca-first two distribution points; caIssuers before OCSP
+#   big-tbs           80 subjectAltName DNS names: a TBS over 2048 bytes
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+out="$here/certs"
+command -v openssl >/dev/null || {
+  echo "make-cert-samples.sh: openssl is not installed" >&2
+  exit 1
+}
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+
+# Eighty DNS names for big-tbs.
+big_san="DNS:host00.big-tbs.kestrix.test"
+for i in $(seq 1 79); do big_san+=", DNS:host$(printf %02d "$i").big-tbs.kestrix.test"; done
+
+# `openssl ca` (rather than `req -x509`) takes fixed start and end dates;
+# -preserveDN keeps the request's names in their order and encoding.
+cat >"$work/ca.cnf" <<CNF
+[ca]
+default_ca = sample_ca
+
+[sample_ca]
+dir             = $work
+database        = $work/index.txt
+new_certs_dir   = $work
+serial          = $work/serial
+default_md      = sha256
+policy          = any_policy
+unique_subject  = no
+copy_extensions = none
+email_in_dn     = yes
+
+# Every attribute the samples use, kept as the request has it.
+[any_policy]
+countryName            = optional
+stateOrProvinceName    = optional
+localityName           = optional
+organizationName       = optional
+organizationalUnitName = optional
+commonName             = optional
+emailAddress           = optional
+domainComponent        = optional
+streetAddress          = optional
+
+[req]
+distinguished_name = req_dn
+utf8               = yes
+string_mask        = utf8only
+
+[req_printable]
+distinguished_name = req_dn
+utf8               = yes
+string_mask        = default
+
+[req_bmp]
+distinguished_name = req_dn
+utf8               = yes
+# Only BMPString (the country keeps its PrintableString).
+string_mask        = MASK:0x800
+
+[req_dn]
+
+[ext_rsa2048_sha1]
+basicConstraints       = CA:FALSE
+keyUsage               = digitalSignature, keyEncipherment
+subjectKeyIdentifier   = hash
+authorityKeyIdentifier = keyid:always
+
+[ext_rsa2048_ca]
+basicConstraints       = critical, CA:TRUE
+keyUsage               = critical, keyCertSign, cRLSign, decipherOnly
+subjectKeyIdentifier   = hash
+authorityKeyIdentifier = keyid:always, issuer:always
+
+[ext_rsa4096]
+basicConstraints       = critical, CA:TRUE, pathlen:1
+keyUsage               = critical, digitalSignature, keyCertSign
+subjectKeyIdentifier   = hash
+authorityKeyIdentifier = keyid:always
+
+[ext_ec_leaf]
+basicConstraints       = CA:FALSE
+keyUsage               = critical, digitalSignature
+subjectKeyIdentifier   = hash
+authorityKeyIdentifier = keyid:always
+subjectAltName         = email:first@leaf.kestrix.test, DNS:leaf.kestrix.test, email:second@leaf.kestrix.test, URI:https://leaf.kestrix.test/about, DNS:www.leaf.kestrix.test, IP:192.0.2.17
+
+[ext_plain]
+subjectKeyIdentifier   = hash
+
+[ext_issued]
+subjectKeyIdentifier   = hash
+authorityKeyIdentifier = keyid:always
+
+[ext_crl_aia]
+crlDistributionPoints  = dp_two_names
+authorityInfoAccess    = OCSP;URI:http://ocsp1.kestrix.test/, OCSP;URI:http://ocsp2.kestrix.test/, caIssuers;URI:http://ca.kestrix.test/ca.crt
+
+[ext_crl2_aia]
+crlDistributionPoints  = dp_first, dp_second
+authorityInfoAccess    = caIssuers;URI:http://ca.kestrix.test/ca.crt, OCSP;URI:http://ocsp.kestrix.test/
+
+[dp_two_names]
+fullname = URI:http://crl1.kestrix.test/ca.crl, URI:ldap://crl2.kestrix.test/cn=ca
+
+[dp_first]
+fullname = URI:http://crl.kestrix.test/first.crl
+
+[dp_second]
+fullname = URI:http://crl.kestrix.test/second.crl
+
+[ext_big_tbs]
+subjectAltName = $big_san
+CNF
+: >"$work/index.txt"
+
+# make_key NAME ALGORITHM-OPTIONS...: a fresh key in the temp folder.
+make_key() {
+  local name="$1"
+  shift
+  openssl genpkey -out "$work/$name.key" "$@" 2>/dev/null
+}
+
+# make_cert NAME KEY SERIAL DIGEST START END EXTENSIONS SUBJECT [ISSUER] [REQ-OPTIONS...]
+# EXTENSIONS "-" for none (a version 1 certificate); ISSUER "-" or absent
+# for self-signed, else the NAME of an earlier certificate.
+make_cert() {
+  local name="$1" key="$2" serial="$3" digest="$4" start="$5" end="$6" ext="$7" subject="$8"
+  local issuer="${9:--}"
+  shift 8
+  (($# > 0)) && shift
+  openssl req -new -config "$work/ca.cnf" -key "$work/$key.key" -subj "$subject" "$@" \
+    -out "$work/$name.csr"
+  echo "$serial" >"$work/serial"
+  local sign=(-selfsign -keyfile "$work/$key.key")
+  [[ $issuer != - ]] && sign=(-cert "$work/$issuer.pem" -keyfile "$work/$issuer.keyref")
+  local extensions=()
+  [[ $ext != - ]] && extensions=(-extensions "$ext")
+  openssl ca -batch -config "$work/ca.cnf" "${sign[@]}" -in "$work/$name.csr" -preserveDN \
+    -md "$digest" -startdate "$start" -enddate "$end" "${extensions[@]}" -notext \
+    -out "$work/$name.pem" 2>/dev/null
+  # Later certificates issued by this one sign with its key.
+  ln -sf "$work/$key.key" "$work/$name.keyref"
+  openssl x509 -in "$work/$name.pem" -outform DER -out "$out/$name.der"
+  openssl x509 -inform DER -in "$out/$name.der" -text -noout -nameopt utf8 >"$out/$name.txt"
+  echo "wrote $name.der ($(wc -c <"$out/$name.der") bytes)"
+}
+
+make_key rsa1024 -algorithm RSA -pkeyopt rsa_keygen_bits:1024
+make_key rsa2048 -algorithm RSA -pkeyopt rsa_keygen_bits:2048
+make_key rsa2048b -algorithm RSA -pkeyopt rsa_keygen_bits:2048
+make_key rsa4096 -algorithm RSA -pkeyopt rsa_keygen_bits:4096
+make_key ec256 -algorithm EC -pkeyopt ec_paramgen_curve:P-256
+
+utc_start=20250101000000Z
+utc_end=20341231235959Z
+
+make_cert v1-rsa1024 rsa1024 01 sha256 "$utc_start" "$utc_end" - \
+  "/C=DE/ST=Berlin/L=Berlin/O=Kestrix Samples/OU=Version One/CN=kestrix v1 RSA-1024" - \
+  -section req_printable
+make_cert rsa2048-sha1 rsa2048 8F00A1B2C3D4E5F6 sha1 "$utc_start" "$utc_end" ext_rsa2048_sha1 \
+  "/C=DE/O=Kestrix Samples/CN=kestrix sha1 RSA-2048/emailAddress=sha1@kestrix.test"
+make_cert rsa2048-ca rsa2048b 00 sha256 "$utc_start" "$utc_end" ext_rsa2048_ca \
+  "/C=DE/O=Kestrix Samples/OU=Certificate Authority/CN=kestrix sample CA"
+make_cert rsa4096 rsa4096 4096 sha256 "$utc_start" "$utc_end" ext_rsa4096 \
+  "/C=DE/O=Kestrix Samples/CN=kestrix RSA-4096"
+make_cert ec-p256-leaf ec256 0A11CE sha256 "$utc_start" 20510630120000Z ext_ec_leaf \
+  "/C=DE/L=Hamburg/O=Kestrix Samples/CN=leaf.kestrix.test"
+make_cert utf8-cjk rsa2048 2001 sha256 "$utc_start" "$utc_end" ext_plain \
+  "/C=CN/ST=北京/O=测试机构/CN=中国 测试"
+make_cert bmp rsa2048 2002 sha256 "$utc_start" "$utc_end" ext_plain \
+  "/C=DE/O=Kestrix Mägde/CN=Ünïcödé 测试" - -section req_bmp
+make_cert multi-rdn rsa2048 2003 sha256 "$utc_start" "$utc_end" ext_plain \
+  "/C=DE/CN=a+O=b/L=x" - -multivalue-rdn
+make_cert dc-email rsa2048 2004 sha256 "$utc_start" "$utc_end" ext_issued \
+  "/DC=test/DC=kestrix/DC=samples/street=Main Street 1/CN=dc sample/emailAddress=dc@samples.kestrix.test" \
+  rsa2048-ca
+make_cert crl-aia rsa2048 2005 sha256 "$utc_start" "$utc_end" ext_crl_aia \
+  "/C=DE/O=Kestrix Samples/CN=kestrix CRL and AIA"
+make_cert crl2-aia-ca-first rsa2048 2006 sha256 "$utc_start" "$utc_end" ext_crl2_aia \
+  "/C=DE/O=Kestrix Samples/CN=kestrix two CRL points"
+make_cert big-tbs rsa2048 2007 sha256 "$utc_start" "$utc_end" ext_big_tbs \
+  "/C=DE/O=Kestrix Samples/CN=kestrix big TBS"
