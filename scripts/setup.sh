@@ -12,6 +12,7 @@ packages=(
   clang               # the fuzz build
   libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes for clang 14
   llvm                # llvm-symbolizer, for readable sanitizer reports
+  locales             # localedef, for the GBK locale below
 )
 
 missing=()
@@ -22,23 +23,30 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if ((${#missing[@]} == 0)); then
-  echo "setup: all packages present"
-  exit 0
+as_root=()
+if [[ $(id -u) -ne 0 ]] && command -v sudo >/dev/null; then
+  as_root=(sudo)
 fi
 
-as_root=()
-if [[ $(id -u) -ne 0 ]]; then
-  if command -v sudo >/dev/null; then
-    as_root=(sudo)
-  else
+if ((${#missing[@]} == 0)); then
+  echo "setup: all packages present"
+else
+  if [[ $(id -u) -ne 0 && ${#as_root[@]} -eq 0 ]]; then
     echo "setup: missing ${missing[*]}, and not root and no sudo to install them" >&2
     exit 1
   fi
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-echo "setup: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+# A double-byte code page for the text-conversion tests (skipped without it).
+if locale -a 2>/dev/null | grep -i '^zh_CN\.gbk$' >/dev/null; then
+  echo "setup: zh_CN.GBK locale present"
+elif "${as_root[@]}" localedef -i zh_CN -f GBK zh_CN.GBK; then
+  echo "setup: created the zh_CN.GBK locale"
+else
+  echo "setup: could not create the zh_CN.GBK locale; the GBK tests will be skipped" >&2
+fi

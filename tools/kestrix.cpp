@@ -3,6 +3,7 @@
 //   kestrix base64 encode [FILE]   bytes -> one line of Base64
 //   kestrix base64 decode [FILE]   one line of Base64 -> bytes
 //   kestrix tlv FILE               the element tree of a DER file
+//   kestrix split FILE             a certificate's signed part and signature
 //
 // The tool is an outside caller: it sees only the public header and the
 // shared library. Each command is one row of a table and one function; a
@@ -291,46 +292,26 @@ int RunBase64Decode(Args args) {
 // request uses, and the tags of the context class (0x80..0xbf) as [n].
 std::string TagName(unsigned char tag) {
   switch (tag) {
-    case 0x01:
-      return "BOOLEAN";
-    case 0x02:
-      return "INTEGER";
-    case 0x03:
-      return "BIT STRING";
-    case 0x04:
-      return "OCTET STRING";
-    case 0x05:
-      return "NULL";
-    case 0x06:
-      return "OBJECT IDENTIFIER";
-    case 0x0a:
-      return "ENUMERATED";
-    case 0x0c:
-      return "UTF8String";
-    case 0x12:
-      return "NumericString";
-    case 0x13:
-      return "PrintableString";
-    case 0x14:
-      return "TeletexString";
-    case 0x16:
-      return "IA5String";
-    case 0x17:
-      return "UTCTime";
-    case 0x18:
-      return "GeneralizedTime";
-    case 0x1a:
-      return "VisibleString";
-    case 0x1c:
-      return "UniversalString";
-    case 0x1e:
-      return "BMPString";
-    case 0x30:
-      return "SEQUENCE";
-    case 0x31:
-      return "SET";
-    default:
-      break;
+    case 0x01: return "BOOLEAN";
+    case 0x02: return "INTEGER";
+    case 0x03: return "BIT STRING";
+    case 0x04: return "OCTET STRING";
+    case 0x05: return "NULL";
+    case 0x06: return "OBJECT IDENTIFIER";
+    case 0x0a: return "ENUMERATED";
+    case 0x0c: return "UTF8String";
+    case 0x12: return "NumericString";
+    case 0x13: return "PrintableString";
+    case 0x14: return "TeletexString";
+    case 0x16: return "IA5String";
+    case 0x17: return "UTCTime";
+    case 0x18: return "GeneralizedTime";
+    case 0x1a: return "VisibleString";
+    case 0x1c: return "UniversalString";
+    case 0x1e: return "BMPString";
+    case 0x30: return "SEQUENCE";
+    case 0x31: return "SET";
+    default: break;
   }
   if ((tag & 0xc0) == 0x80) return "[" + std::to_string(tag & 0x1f) + "]";
   return "?";
@@ -349,17 +330,10 @@ TlvHeader ReadHeader(const unsigned char* p, std::size_t left) {
   if (left < 2) return {0, 0, 2};
   std::size_t lengthBytes = 0;
   switch (p[1]) {
-    case 0x81:
-      lengthBytes = 1;
-      break;
-    case 0x82:
-      lengthBytes = 2;
-      break;
-    case 0x84:
-      lengthBytes = 4;
-      break;
-    default:
-      return {2, p[1], 2};
+    case 0x81: lengthBytes = 1; break;
+    case 0x82: lengthBytes = 2; break;
+    case 0x84: lengthBytes = 4; break;
+    default: return {2, p[1], 2};
   }
   const std::size_t headerSize = 2 + lengthBytes;
   if (headerSize > left) return {0, 0, headerSize};
@@ -457,6 +431,138 @@ int RunTlv(Args args) {
   return kExitOk;
 }
 
+// ---- split ---------------------------------------------------------------------
+
+constexpr std::string_view kSplitUsage =
+    "usage: kestrix split FILE\n"
+    "\n"
+    "Cuts the certificate in FILE (DER, or PEM between '-----BEGIN CERTIFICATE-----'\n"
+    "and '-----END CERTIFICATE-----') into its signed part and its signature\n"
+    "value with the library's CerExpand, and prints\n"
+    "  tbs: N bytes\n"
+    "  signature: M bytes\n"
+    "followed by the signature value in hex, 32 bytes a line. The library hands\n"
+    "out a TBSCertificate of at most 2048 bytes and a signature of at most 300.\n";
+
+constexpr std::string_view kPemBegin = "-----BEGIN CERTIFICATE-----";
+constexpr std::string_view kPemEnd = "-----END CERTIFICATE-----";
+
+// The DER of a PEM certificate: the Base64 body between the armour lines,
+// line breaks removed, decoded by the library. An input without the BEGIN
+// line is DER, copied unchanged. Returns false after printing the error.
+bool CertificateBytes(std::string_view context, const std::vector<unsigned char>& input,
+                      std::vector<unsigned char>& der) {
+  const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
+  const std::size_t begin = text.find(kPemBegin);
+  if (begin == std::string_view::npos) {
+    der = input;
+    return true;
+  }
+  const std::size_t bodyStart = begin + kPemBegin.size();
+  const std::size_t end = text.find(kPemEnd, bodyStart);
+  if (end == std::string_view::npos) {
+    Fail(kExitData, context, "no '" + std::string(kPemEnd) + "' line after the BEGIN line");
+    return false;
+  }
+  std::string body;
+  for (char c : text.substr(bodyStart, end - bodyStart)) {
+    if (c != '\r' && c != '\n') body.push_back(c);
+  }
+  if (body.empty()) {
+    Fail(kExitData, context, "the PEM armour holds no text");
+    return false;
+  }
+  der.assign((body.size() + 3) / 4 * 3, 0);
+  int32_t written = static_cast<int32_t>(der.size());
+  const int32_t status =
+      PemToDer(body.data(), static_cast<int32_t>(body.size()), der.data(), &written);
+  if (status != KX_OK) {
+    Fail(kExitData, context, "the PEM body: " + LibraryError("PemToDer", status));
+    return false;
+  }
+  der.resize(static_cast<std::size_t>(written));
+  return true;
+}
+
+// The likely cause when CerExpand refuses a well-framed certificate: "; its
+// TBSCertificate has N bytes, more than 2048" (or its signature value more
+// than 300), else the empty text. The children of the outer element are read
+// with the tool's own header reader, each checked against the file.
+std::string OversizedPart(const std::vector<unsigned char>& der, std::size_t at) {
+  std::uint64_t sizes[3] = {};  // TBS, signature algorithm, signature BIT STRING
+  std::uint64_t contents[3] = {};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const TlvHeader h = ReadHeader(der.data() + at, der.size() - at);
+    if (h.headerSize == 0 || h.headerSize + h.contentSize > der.size() - at) break;
+    sizes[i] = h.headerSize + h.contentSize;
+    contents[i] = h.contentSize;
+    at += static_cast<std::size_t>(sizes[i]);
+  }
+  if (sizes[0] > KX_MAX_TBS_SIZE) {
+    return "; its TBSCertificate has " + std::to_string(sizes[0]) + " bytes, more than " +
+           std::to_string(KX_MAX_TBS_SIZE);
+  }
+  // The value is the content less its unused-bits byte.
+  if (contents[2] > KX_MAX_SIGNATURE_SIZE + 1) {
+    return "; its signature value has " + std::to_string(contents[2] - 1) + " bytes, more than " +
+           std::to_string(KX_MAX_SIGNATURE_SIZE);
+  }
+  return {};
+}
+
+int RunSplit(Args args) {
+  constexpr std::string_view kContext = "split";
+  std::string_view path;
+  if (int status = ParseFileOperand(kSplitUsage, kContext, args, true, path); status >= 0) {
+    return status;
+  }
+  std::vector<unsigned char> input;
+  if (!ReadInput(kContext, path, kMaxInput, "bytes", input)) return kExitData;
+  std::vector<unsigned char> der;
+  if (!CertificateBytes(kContext, input, der)) return kExitData;
+  if (der.empty()) return Fail(kExitData, kContext, "the input is empty");
+
+  // CerExpand receives no size: the whole outer element must be in the file.
+  const TlvHeader outer = ReadHeader(der.data(), der.size());
+  if (outer.headerSize == 0) {
+    return Fail(kExitData, kContext,
+                "the certificate's header needs " + std::to_string(outer.headerNeeded) +
+                    " bytes, the file has " + std::to_string(der.size()));
+  }
+  const std::uint64_t total = outer.headerSize + outer.contentSize;
+  if (total > der.size()) {
+    return Fail(kExitData, kContext,
+                "the certificate runs past the end of the file (declares " + std::to_string(total) +
+                    " bytes, " + std::to_string(der.size()) + " present)");
+  }
+  if (total < der.size()) {
+    return Fail(kExitData, kContext,
+                "the file holds " + std::to_string(der.size() - total) +
+                    " bytes after the certificate's " + std::to_string(total));
+  }
+
+  unsigned char tbs[KX_MAX_TBS_SIZE];
+  unsigned char signature[KX_MAX_SIGNATURE_SIZE];
+  int32_t tbsLen = 0;
+  int32_t sigLen = 0;
+  const int32_t status = CerExpand(der.data(), tbs, &tbsLen, signature, &sigLen);
+  if (status != KX_OK) {
+    return Fail(kExitData, kContext,
+                LibraryError("CerExpand", status) + OversizedPart(der, outer.headerSize));
+  }
+
+  std::string text = "tbs: " + std::to_string(tbsLen) +
+                     " bytes\nsignature: " + std::to_string(sigLen) + " bytes\n";
+  constexpr int32_t kBytesPerLine = 32;
+  for (int32_t i = 0; i < sigLen; ++i) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned>(signature[i]));
+    text += hex;
+    if (i % kBytesPerLine == kBytesPerLine - 1 || i == sigLen - 1) text += '\n';
+  }
+  return WriteOutput(kContext, text.data(), text.size()) ? kExitOk : kExitData;
+}
+
 // ---- The command tables ----------------------------------------------------------
 // A new command is one row here and one Run function above.
 
@@ -472,6 +578,7 @@ int RunBase64(Args args) {
 constexpr Command kCommands[] = {
     {"base64", "Base64 encode or decode (kestrix base64 --help)", RunBase64},
     {"tlv", "the element tree of a DER file", RunTlv},
+    {"split", "a certificate's signed part and signature value", RunSplit},
 };
 
 constexpr std::string_view kUsage =

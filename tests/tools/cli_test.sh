@@ -122,9 +122,56 @@ fold -w 64 "$work/cert.b64" >"$work/folded.b64"
 expect_error "decode folded text" 1 "PemToDer returned -2 (KX_ERR_MALFORMED" \
   -- "$kestrix" base64 decode "$work/folded.b64"
 
+# ---- split ---------------------------------------------------------------------------
+# The signed part's size is the TBS element's total in the tlv listing; the
+# signature of an RSA-2048 certificate is the file's last 256 bytes.
+sig_hex() { tail -n +3 "$1" | tr -d '\n'; }
+if "$kestrix" split "$cert" >"$work/split" 2>"$work/err"; then
+  tbs_total="$("$kestrix" tlv "$cert" |
+    sed -n 's/^  4: tag 30 SEQUENCE, .*, total \([0-9]*\)$/\1/p')"
+  if [[ $(sed -n 1,2p "$work/split") == "tbs: $tbs_total bytes"$'\n'"signature: 256 bytes" ]]; then
+    pass
+  else
+    fail "split: header lines are '$(sed -n 1,2p "$work/split")'," \
+      "want tbs $tbs_total, signature 256"
+  fi
+  if [[ $(sig_hex "$work/split") == "$(tail -c 256 "$cert" | od -An -tx1 -v | tr -d ' \n')" ]] &&
+    [[ $(tail -n +3 "$work/split" | awk 'length != 64' | wc -l) -eq 0 ]] &&
+    [[ $(tail -n +3 "$work/split" | wc -l) -eq 8 ]]; then
+    pass
+  else
+    fail "split: the signature is not the file's last 256 bytes in 8 lines of 32"
+  fi
+else
+  fail "split on the sample failed: $(cat "$work/err")"
+fi
+
+# The PEM form, with LF and with CR LF line ends, gives the same output.
+openssl x509 -inform DER -in "$cert" -outform PEM -out "$work/cert.pem"
+sed 's/$/\r/' "$work/cert.pem" >"$work/cert-crlf.pem"
+for pem in cert.pem cert-crlf.pem; do
+  if "$kestrix" split "$work/$pem" >"$work/split-pem" 2>"$work/err" &&
+    cmp -s "$work/split" "$work/split-pem"; then
+    pass
+  else
+    fail "split $pem: output differs from the DER's: $(cat "$work/err")"
+  fi
+done
+
+expect_error "split truncated" 1 \
+  "split: the certificate runs past the end of the file (declares $size bytes, $((size - 1)) " \
+  -- "$kestrix" split "$work/truncated.der"
+head -n -1 "$work/cert.pem" >"$work/no-end.pem"
+expect_error "split PEM without END" 1 "split: no '-----END CERTIFICATE-----' line" \
+  -- "$kestrix" split "$work/no-end.pem"
+# A TBS over 2048 bytes is refused by the library, and the tool says why.
+refused="split: CerExpand returned -2 (KX_ERR_MALFORMED"
+expect_error "split big TBS" 1 "$refused.*; its TBSCertificate has [0-9]* bytes, more than 2048$" \
+  -- "$kestrix" split "$2/certs/big-tbs.der"
+
 # ---- usage ---------------------------------------------------------------------------
 for args in "--help" "-h" "base64 --help" "base64 encode --help" "base64 decode -h" \
-  "tlv --help"; do
+  "tlv --help" "split -h"; do
   # shellcheck disable=SC2086
   if "$kestrix" $args >"$work/out" 2>"$work/err" && grep -q '^usage: kestrix' "$work/out" &&
     [[ ! -s $work/err ]]; then
@@ -136,6 +183,7 @@ done
 expect_error "no command" 2 "missing command" -- "$kestrix"
 expect_error "unknown command" 2 "unknown command 'frobnicate'" -- "$kestrix" frobnicate
 expect_error "tlv without FILE" 2 "tlv: missing FILE" -- "$kestrix" tlv
+expect_error "split without FILE" 2 "split: missing FILE" -- "$kestrix" split
 expect_error "missing file" 1 "tlv: cannot open" -- "$kestrix" tlv "$work/no-such-file"
 
 echo "cli: $passed passed, $failed failed"
