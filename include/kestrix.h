@@ -90,6 +90,173 @@ KESTRIX_API int32_t KESTRIX_CALL getTVL(const unsigned char* element, unsigned c
 KESTRIX_API int32_t KESTRIX_CALL CerExpand(const unsigned char* certificate, unsigned char* tbsOut,
                                            int32_t* tbsLen, unsigned char* sigOut, int32_t* sigLen);
 
+/* ---- Certificate items (GetCertInfo) ------------------------------------------
+ * The item argument is an item code in its low 24 bits and a form byte in its
+ * top 8 bits; only KX_ITEM_SERIAL_NUMBER reads the form byte.
+ *
+ * Output shapes:
+ *   text   outBuf gets a NUL-terminated text in the process's ANSI code page,
+ *          *lenOut its length without the NUL; *numOut stays 0. Absent: "".
+ *   number *numOut gets the value; outBuf stays "" and *lenOut 0.
+ *   bytes  outBuf gets *lenOut bytes, no terminator added.
+ * The bracket after each code is the largest output it writes into outBuf,
+ * terminator included. A buffer of KX_ITEM_BUFFER_SIZE bytes holds any item.
+ * Codes not listed (4, 46..51, 56, 61..68, 92..99, above 118) are not in use:
+ * they answer KX_OK with the outputs cleared.
+ */
+#define KX_ITEM_BUFFER_SIZE 350
+
+#define KX_ITEM_VERSION 0 /* number: 1, 2 or 3 */
+/* serial [73]: lowercase hex text (2 characters a byte); with KX_FORM_HEX_UPPER
+ * uppercase hex; with KX_FORM_RAW [37] the bytes followed by one zero byte,
+ * *lenOut the byte count. *numOut: the serial's last four bytes as a number. */
+#define KX_ITEM_SERIAL_NUMBER 1
+#define KX_FORM_RAW 0x01000000u
+#define KX_FORM_HEX_UPPER 0x02000000u
+#define KX_ITEM_SIGNATURE_ALGORITHM 2      /* text [31], and *numOut the AlgCode */
+#define KX_ITEM_SIGNATURE_ALGORITHM_NAME 3 /* text [31] */
+
+/* Issuer name fields: text [256], KX_ITEM_ISSUER_COUNTRY [20]. */
+#define KX_ITEM_ISSUER_COUNTRY 5
+#define KX_ITEM_ISSUER_ORGANIZATION 6
+#define KX_ITEM_ISSUER_ORGANIZATIONAL_UNIT 7
+#define KX_ITEM_ISSUER_STATE_OR_PROVINCE 8
+#define KX_ITEM_ISSUER_COMMON_NAME 9
+#define KX_ITEM_ISSUER_LOCALITY 10
+#define KX_ITEM_ISSUER_TITLE 11
+#define KX_ITEM_ISSUER_SURNAME 12
+#define KX_ITEM_ISSUER_GIVEN_NAME 13
+#define KX_ITEM_ISSUER_INITIALS 14
+#define KX_ITEM_ISSUER_EMAIL 15
+#define KX_ITEM_ISSUER_POSTAL_ADDRESS 16
+#define KX_ITEM_ISSUER_POST_OFFICE_BOX 17
+#define KX_ITEM_ISSUER_POSTAL_CODE 18
+#define KX_ITEM_ISSUER_TELEPHONE_NUMBER 19
+#define KX_ITEM_ISSUER_TELEX_NUMBER 20
+
+/* Validity: text [127], YYMMDDhhmmss (UTCTime) or YYYYMMDDhhmmss
+ * (GeneralizedTime), the certificate's time without its final "Z". */
+#define KX_ITEM_NOT_BEFORE 21
+#define KX_ITEM_NOT_AFTER 22
+
+/* Subject name fields: text [256], KX_ITEM_SUBJECT_COUNTRY [20]. */
+#define KX_ITEM_SUBJECT_COUNTRY 23
+#define KX_ITEM_SUBJECT_ORGANIZATION 24
+#define KX_ITEM_SUBJECT_ORGANIZATIONAL_UNIT 25
+#define KX_ITEM_SUBJECT_STATE_OR_PROVINCE 26
+#define KX_ITEM_SUBJECT_COMMON_NAME 27
+#define KX_ITEM_SUBJECT_LOCALITY 28
+#define KX_ITEM_SUBJECT_TITLE 29
+#define KX_ITEM_SUBJECT_SURNAME 30
+#define KX_ITEM_SUBJECT_GIVEN_NAME 31
+#define KX_ITEM_SUBJECT_INITIALS 32
+#define KX_ITEM_SUBJECT_EMAIL 33 /* the subject's emailAddress, else the SAN rfc822Name */
+#define KX_ITEM_SUBJECT_POSTAL_ADDRESS 34
+#define KX_ITEM_SUBJECT_POST_OFFICE_BOX 35
+#define KX_ITEM_SUBJECT_POSTAL_CODE 36
+#define KX_ITEM_SUBJECT_TELEPHONE_NUMBER 37
+#define KX_ITEM_SUBJECT_TELEX_NUMBER 38
+#define KX_ITEM_SUBJECT_SERIAL_NUMBER 88 /* else the 1.3.6.1.4.1.5315.100.5.9 value */
+#define KX_ITEM_SUBJECT_DESCRIPTION 89
+#define KX_ITEM_SUBJECT_DOMAIN_COMPONENT 91 /* all of them, last first, joined by "." */
+#define KX_ITEM_SUBJECT_NAME 117
+#define KX_ITEM_SUBJECT_GENERATION_QUALIFIER 118
+
+/* Subject public key: bytes [300], the key BIT STRING's content (for RSA
+ * the DER RSAPublicKey); *numOut the length too. A key over 300 bytes is
+ * refused with KX_ERR_MALFORMED. */
+#define KX_ITEM_PUBLIC_KEY 39
+#define KX_ITEM_PUBLIC_KEY_AGAIN 40  /* the same as KX_ITEM_PUBLIC_KEY */
+#define KX_ITEM_ISSUER_UNIQUE_ID 41  /* bytes [126] */
+#define KX_ITEM_SUBJECT_UNIQUE_ID 42 /* bytes [126] */
+
+/* Extensions. */
+#define KX_ITEM_SAN_EMAIL 43 /* text [256]: the SAN rfc822Name, else the subject's emailAddress */
+#define KX_ITEM_KEY_USAGE \
+  44 /* number: bits 0x8000 digitalSignature .. 0x0080 decipherOnly; -1 absent */
+#define KX_ITEM_CRL_DISTRIBUTION_POINT_1 45 /* text [350] */
+#define KX_ITEM_CRL_DISTRIBUTION_POINT_2 79 /* text [350]: the last of the later points */
+#define KX_ITEM_AUTHORITY_KEY_ID 75         /* bytes [20]; 20 zero bytes when absent */
+#define KX_ITEM_SUBJECT_KEY_ID 76           /* bytes [20]; 20 zero bytes when absent */
+#define KX_ITEM_OCSP_URL_1 77               /* text [350] */
+#define KX_ITEM_OCSP_URL_2 78               /* text [350]: the last of the later OCSP locations */
+#define KX_ITEM_BASIC_CONSTRAINTS_CA 80     /* number: 1 for a CA */
+#define KX_ITEM_NETSCAPE_CERT_TYPE 86       /* number: the type bits in the high byte */
+#define KX_ITEM_AUTHORITY_CERT_SERIAL 87    /* lowercase hex text [19] */
+#define KX_ITEM_SAN_URI 112          /* text [256]; also an otherName with a 10-byte type id */
+#define KX_ITEM_IAN_EMAIL 113        /* text [256] */
+#define KX_ITEM_IAN_URI 114          /* text [256] */
+#define KX_ITEM_RESERVED_TEXT 115    /* text: always "" */
+#define KX_ITEM_SAN_OTHER_NAME_9 116 /* bytes [254]: otherName with a 9-byte type id */
+
+/* Private extensions: text [256] (KX_ITEM_X5315_100_2_2 a number, -1 absent). */
+#define KX_ITEM_X5315_100_5_1 52
+#define KX_ITEM_X5315_100_5_2 53
+#define KX_ITEM_X5315_100_5_3 54
+#define KX_ITEM_X5315_100_2_3 55
+#define KX_ITEM_X5315_100_2_4 57
+#define KX_ITEM_X5315_100_5_4 58 /* shared with the SAN dNSName: the later one */
+#define KX_ITEM_SAN_DNS_NAME KX_ITEM_X5315_100_5_4
+#define KX_ITEM_X5315_100_5_5 59 /* shared with the SAN iPAddress (raw octets) */
+#define KX_ITEM_SAN_IP_ADDRESS KX_ITEM_X5315_100_5_5
+#define KX_ITEM_X5315_100_5_6 60
+#define KX_ITEM_X5315_100_5_8 69
+#define KX_ITEM_X5315_100_5_9 70
+#define KX_ITEM_X5315_100_5_11 71
+#define KX_ITEM_X5315_100_5_12 72
+#define KX_ITEM_X5315_100_2_2 73
+#define KX_ITEM_X5315_100_2_1 74
+#define KX_ITEM_X86_11_7_1 81
+#define KX_ITEM_X86_11_7_2 82
+#define KX_ITEM_X86_11_7_3 83
+#define KX_ITEM_X86_11_7_4 84
+#define KX_ITEM_X86_11_7_5 85
+#define KX_ITEM_X113731_29 90
+#define KX_ITEM_X113731_9 100
+#define KX_ITEM_X113731_10 101
+#define KX_ITEM_X113731_11 102
+#define KX_ITEM_X113731_14 103
+#define KX_ITEM_X113731_15 104
+#define KX_ITEM_X113731_16 105
+#define KX_ITEM_X113731_17 106
+#define KX_ITEM_X113731_22 107
+#define KX_ITEM_X113731_23 108
+#define KX_ITEM_X113731_24 109
+#define KX_ITEM_X113731_25 110
+#define KX_ITEM_X113731_29_AGAIN 111 /* the same as KX_ITEM_X113731_29 */
+
+/* Answers one item of the certificate at cert (certLen is not read: the
+ * certificate's own lengths bound the decoding). Clears outBuf[0], *numOut
+ * and *lenOut, decodes the whole certificate and writes the item. Returns
+ * KX_OK (also for an item the certificate does not carry, or a code not in
+ * use), KX_ERR_MALFORMED, or KX_ERR_NO_OUTPUT_BUFFER when outBuf is null
+ * (nothing written). numOut and lenOut must not be null. */
+KESTRIX_API int32_t KESTRIX_CALL GetCertInfo(int32_t certLen, const unsigned char* cert,
+                                             uint32_t item, int32_t* numOut, int32_t* lenOut,
+                                             char* outBuf);
+
+/* The RSA modulus of the certificate's key, most significant byte first,
+ * without a sign byte: keyOut must hold KX_MAX_MODULUS_SIZE bytes (a 2048-bit
+ * key writes 256).
+ * Returns KX_OK, GetCertInfo's status (after the line "GetCertInfo" on
+ * standard output), or KX_ERR_MALFORMED with nothing written for a key that
+ * is not an RSAPublicKey (DSA, EC, Ed25519). */
+#define KX_MAX_MODULUS_SIZE 292
+KESTRIX_API int32_t KESTRIX_CALL GetUsrPubKey(const unsigned char* cert, unsigned char* keyOut,
+                                              int32_t* keyLen);
+
+/* Checks that checkTime (YYYYMMDDhhmmss, UTC; null for the current time)
+ * lies inside the certificate's validity period, bounds included, and then
+ * hands out the TBS element and the signature value as CerExpand does.
+ * Returns KX_OK, KX_NOT_YET_VALID, KX_EXPIRED (outputs untouched), or
+ * KX_ERR_MALFORMED (a certificate that does not decode, a validity text that
+ * is not 12 or 14 digits, a checkTime that does not begin with 14 digits, or
+ * parts larger than the buffers). */
+KESTRIX_API int32_t KESTRIX_CALL GetPreCertVerified(int32_t certLen, const unsigned char* cert,
+                                                    const char* checkTime, int32_t* tbsLen,
+                                                    unsigned char* tbsOut, int32_t* sigLen,
+                                                    unsigned char* sigOut);
+
 /* ---- Base64 ---------------------------------------------------------------
  * Standard alphabet (RFC 4648) with "=" padding; no armour, no line breaks.
  * *capacity holds the output buffer's size on entry and the count written

@@ -476,9 +476,8 @@ Identifier CopyIdentifier(const Reader& id) {
 const ExtensionRow* FindExtension(const Identifier& id) {
   for (const ExtensionRow& row : kExtensions) {
     const std::size_t arcLength = row.arc->length;
-    if (id.length == arcLength + 1 &&
-        std::equal(row.arc->bytes, row.arc->bytes + arcLength, id.bytes) &&
-        id.bytes[arcLength] == row.last) {
+    if (id.length == arcLength + 1 && id.bytes[arcLength] == row.last &&
+        std::equal(row.arc->bytes, row.arc->bytes + arcLength, id.bytes)) {
       return &row;
     }
   }
@@ -517,12 +516,45 @@ bool ReadExtension(Reader& r, Reader& id, Reader& value) {
 
 }  // namespace
 
-void InitCertExtInfo(CertExtInfo* info) {
-  std::memset(info, 0, sizeof *info);
+namespace {
+
+void SetPresets(CertExtInfo* info) {
   info->keyUsage = -1;
   info->authorityKeyIdLen = 20;
   info->subjectKeyIdLen = 20;
   info->x5315_100_2_2 = -1;
+}
+
+}  // namespace
+
+void InitCertExtInfo(CertExtInfo* info) {
+  std::memset(info, 0, sizeof *info);
+  SetPresets(info);
+}
+
+void PrepareCertExtInfo(CertExtInfo* info) {
+  info->netscapeCertType = 0;
+  info->reservedInt = 0;
+  info->basicConstraintsCA = 0;
+  info->authorityCertSerialLen = 0;
+  info->sanOtherName9Len = 0;
+  SetPresets(info);
+  // An absent key identifier reads as 20 zero bytes.
+  std::memset(info->authorityKeyId, 0, sizeof info->authorityKeyId);
+  std::memset(info->subjectKeyId, 0, sizeof info->subjectKeyId);
+  for (char* text :
+       {info->sanEmail,      info->sanUri,         info->ianEmail,       info->ianUri,
+        info->crlDistPoint1, info->crlDistPoint2,  info->ocspUrl1,       info->ocspUrl2,
+        info->reservedText,  info->x5315_100_5_1,  info->x5315_100_5_2,  info->x5315_100_5_3,
+        info->x5315_100_5_4, info->x5315_100_5_5,  info->x5315_100_5_6,  info->x5315_100_5_8,
+        info->x5315_100_5_9, info->x5315_100_5_11, info->x5315_100_5_12, info->x5315_100_2_3,
+        info->x5315_100_2_4, info->x5315_100_2_1,  info->x113731_9,      info->x113731_10,
+        info->x113731_11,    info->x113731_14,     info->x113731_15,     info->x113731_16,
+        info->x113731_17,    info->x113731_22,     info->x113731_23,     info->x113731_24,
+        info->x113731_25,    info->x113731_29,     info->x86_11_7_1,     info->x86_11_7_2,
+        info->x86_11_7_3,    info->x86_11_7_4,     info->x86_11_7_5}) {
+    text[0] = '\0';
+  }
 }
 
 std::int32_t GetExtInfoFromDER(const std::uint8_t* contents, std::int32_t count,

@@ -12,6 +12,11 @@ namespace kx::cert {
 // key identifier lengths 20, x5315_100_2_2 -1.
 void InitCertExtInfo(CertExtInfo* info);
 
+// The presets, zero counts and numbers, zeroed key identifiers and an empty
+// text in every text field; bytes behind a terminator or a count are left
+// as they were: enough for a record read only up to those.
+void PrepareCertExtInfo(CertExtInfo* info);
+
 // Decodes the `count` content bytes of an Extensions SEQUENCE (the first
 // Extension's tag at `contents`) into `info`, preset by InitCertExtInfo.
 // Returns 0, or -2 for a malformed extension (fields written before stay).

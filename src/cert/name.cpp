@@ -126,8 +126,9 @@ bool ConvertValue(const Element& value, char* text, std::size_t& length) {
   if (value.tag == kTagUtf8String || value.tag == kTagTeletexString) {
     // TeletexString is read as UTF-8 too. The work buffer keeps a terminator.
     if (v >= kUtf8WorkSize) return false;
-    char work[kUtf8WorkSize] = {};
+    char work[kUtf8WorkSize];
     der::CopyBytes(value.content, reinterpret_cast<std::uint8_t*>(work));
+    work[v] = '\0';
     Utf8ToAnsi(work, text, static_cast<std::int32_t>(kValueBufferSize));
     length = std::strlen(text);
     return true;
@@ -163,9 +164,39 @@ void InitCertNameInfo(CertNameInfo* info) {
   std::memset(info, 0, sizeof *info);
 }
 
+void PrepareCertNameInfo(CertNameInfo* info) {
+  for (char* text : {info->country,
+                     info->organization,
+                     info->organizationalUnit,
+                     info->stateOrProvince,
+                     info->commonName,
+                     info->locality,
+                     info->email,
+                     info->postalAddress,
+                     info->postalCode,
+                     info->postOfficeBox,
+                     info->telephoneNumber,
+                     info->telexNumber,
+                     info->title,
+                     info->surname,
+                     info->givenName,
+                     info->initials,
+                     info->description,
+                     info->serialNumber,
+                     info->domainComponent,
+                     info->name,
+                     info->generationQualifier}) {
+    text[0] = '\0';
+  }
+}
+
 std::int32_t GetNameInfoFromDER(const std::uint8_t* contents, std::int32_t length,
                                 CertNameInfo* info) {
   InitCertNameInfo(info);
+  return FillNameInfo(contents, length, info);
+}
+
+std::int32_t FillNameInfo(const std::uint8_t* contents, std::int32_t length, CertNameInfo* info) {
   if (length <= 0) return 0;
   Reader name = der::MakeReader(contents, static_cast<std::size_t>(length));
   bool haveDomainComponent = false;
@@ -230,6 +261,14 @@ std::int32_t Utf8ToAnsi(const char* utf8, char* out, std::int32_t capacity) {
   if (capacity <= 0) return 0;
   out[0] = '\0';
   const std::size_t length = std::strlen(utf8);
+  // Well-formed UTF-8 into a UTF-8 code page converts to itself.
+  if (platform::AnsiIsUtf8() && platform::IsWellFormedUtf8(utf8, length)) {
+    if (length < static_cast<std::size_t>(capacity)) {
+      der::CopyBytes(der::MakeReader(reinterpret_cast<const std::uint8_t*>(utf8), length + 1),
+                     reinterpret_cast<std::uint8_t*>(out));
+    }
+    return 0;
+  }
   const std::size_t unitCount = platform::Utf8ToWide(utf8, length, nullptr, 0);
   if (unitCount == 0) return 0;
   const std::unique_ptr<char16_t[]> units(new (std::nothrow) char16_t[unitCount]);

@@ -11,6 +11,15 @@ namespace kx::cert {
 // Sets every byte of the record to zero.
 void InitCertNameInfo(CertNameInfo* info);
 
+// Gives every field of the record an empty text, and leaves the bytes
+// behind each terminator as they were: enough for a record that is filled
+// by FillNameInfo and read only up to its terminators.
+void PrepareCertNameInfo(CertNameInfo* info);
+
+// GetNameInfoFromDER without the clearing: `info` must be cleared or
+// prepared by the caller.
+std::int32_t FillNameInfo(const std::uint8_t* contents, std::int32_t length, CertNameInfo* info);
+
 // Clears `info` and fills it from the `length` content bytes of a DER Name
 // (the first RelativeDistinguishedName's SET tag at `contents`). Returns 0,
 // or -2 for a malformed name (fields decoded before the fault stay).

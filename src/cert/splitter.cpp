@@ -2,6 +2,7 @@
 #include "cert/splitter.h"
 
 #include "der/length.h"
+#include "der/reader.h"
 #include "kestrix.h"
 
 namespace kx::cert {

@@ -88,8 +88,8 @@ bool ReadSignatureAlgorithm(Reader& tbs, CertBasicInfo& basic) {
 bool ReadName(Reader& tbs, CertNameInfo* name) {
   Element element{};
   return der::ReadExpected(tbs, der::kTagSequence, element) &&
-         GetNameInfoFromDER(element.content.pos,
-                            static_cast<std::int32_t>(der::Remaining(element.content)), name) == 0;
+         FillNameInfo(element.content.pos,
+                      static_cast<std::int32_t>(der::Remaining(element.content)), name) == 0;
 }
 
 // A time's text: its content without the last character ("Z").
@@ -170,21 +170,9 @@ bool ReadExtensions(Reader& tbs, CertExtInfo* extensions) {
                            extensions) == 0;
 }
 
-}  // namespace
-
-void InitCertBasicInfo(CertBasicInfo* basic) {
-  std::memset(basic, 0, sizeof *basic);
-  basic->version = 2;
-  basic->signatureAlgorithm = kAlgSha1WithRsa;
-}
-
-std::int32_t GetX509CertInfo(const std::uint8_t* certificate, CertNameInfo* issuer,
+// The walk itself, on records cleared or prepared by the caller.
+std::int32_t WalkCertificate(const std::uint8_t* certificate, CertNameInfo* issuer,
                              CertNameInfo* subject, CertBasicInfo* basic, CertExtInfo* extensions) {
-  InitCertNameInfo(issuer);
-  InitCertNameInfo(subject);
-  InitCertBasicInfo(basic);
-  InitCertExtInfo(extensions);
-
   // The walk reads the TBS in place, so no size limit of a working copy
   // applies; a signature too long for its field is recorded by length only.
   CertificateParts parts{};
@@ -202,6 +190,48 @@ std::int32_t GetX509CertInfo(const std::uint8_t* certificate, CertNameInfo* issu
     return kMalformed;
   }
   return 0;
+}
+
+void SetPresets(CertBasicInfo* basic) {
+  basic->version = 2;
+  basic->signatureAlgorithm = kAlgSha1WithRsa;
+}
+
+void PrepareCertBasicInfo(CertBasicInfo* basic) {
+  SetPresets(basic);
+  basic->serialNumberLen = 0;
+  basic->notBefore[0] = '\0';
+  basic->notAfter[0] = '\0';
+  basic->subjectPublicKeyLen = 0;
+  basic->issuerUniqueIDLen = 0;
+  basic->subjectUniqueIDLen = 0;
+  basic->signatureValueLen = 0;
+}
+
+}  // namespace
+
+void InitCertBasicInfo(CertBasicInfo* basic) {
+  std::memset(basic, 0, sizeof *basic);
+  SetPresets(basic);
+}
+
+std::int32_t GetX509CertInfo(const std::uint8_t* certificate, CertNameInfo* issuer,
+                             CertNameInfo* subject, CertBasicInfo* basic, CertExtInfo* extensions) {
+  InitCertNameInfo(issuer);
+  InitCertNameInfo(subject);
+  InitCertBasicInfo(basic);
+  InitCertExtInfo(extensions);
+  return WalkCertificate(certificate, issuer, subject, basic, extensions);
+}
+
+std::int32_t DecodeCertificateForQuery(const std::uint8_t* certificate, CertNameInfo* issuer,
+                                       CertNameInfo* subject, CertBasicInfo* basic,
+                                       CertExtInfo* extensions) {
+  PrepareCertNameInfo(issuer);
+  PrepareCertNameInfo(subject);
+  PrepareCertBasicInfo(basic);
+  PrepareCertExtInfo(extensions);
+  return WalkCertificate(certificate, issuer, subject, basic, extensions);
 }
 
 }  // namespace kx::cert

@@ -1,22 +1,8 @@
 #include "der/length.h"
 
-namespace kx::der {
+#include "der/reader.h"
 
-bool ReadLength(Reader& r, LengthField& out) {
-  Reader h = r;
-  std::uint8_t first = 0;
-  if (!ReadByte(h, first)) return false;
-  const std::uint32_t size = LengthFieldSize(first);
-  std::uint32_t length = first;
-  if (size > 1) {
-    std::uint64_t value = 0;
-    if (!ReadBigEndian(h, size - 1, value)) return false;
-    length = static_cast<std::uint32_t>(value);
-  }
-  out = LengthField{size, length};
-  r = h;
-  return true;
-}
+namespace kx::der {
 
 std::int32_t GetLenSizeFromDER(const std::uint8_t* p) {
   Reader r = Vouched(p, 1);

@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-#include "der/reader.h"
-
 namespace kx::der {
 
 // Size of the length field that begins with `first`: 2 for 0x81, 3 for 0x82,

@@ -9,6 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "der/length.h"
 
 namespace kx::der {
 
@@ -114,23 +117,66 @@ inline Reader Vouched(const std::uint8_t* p, std::size_t n) {
 }
 
 // True when the view holds exactly the n bytes at `expected`.
-[[nodiscard]] bool Equals(const Reader& r, const std::uint8_t* expected, std::size_t n);
+[[nodiscard]] inline bool Equals(const Reader& r, const std::uint8_t* expected, std::size_t n) {
+  return Remaining(r) == n && (n == 0 || std::memcmp(r.pos, expected, n) == 0);
+}
 
 // Copies every byte of the view to dst, which must hold Remaining(r) bytes.
 void CopyBytes(const Reader& r, std::uint8_t* dst);
 
 // Reads a length field by the library's table of length forms (length.cpp).
-[[nodiscard]] bool ReadLength(Reader& r, LengthField& out);
+[[nodiscard]] inline bool ReadLength(Reader& r, LengthField& out) {
+  Reader h = r;
+  std::uint8_t first = 0;
+  if (!ReadByte(h, first)) return false;
+  const std::uint32_t size = LengthFieldSize(first);
+  std::uint32_t length = first;
+  if (size > 1) {
+    std::uint64_t value = 0;
+    if (!ReadBigEndian(h, size - 1, value)) return false;
+    length = static_cast<std::uint32_t>(value);
+  }
+  out = LengthField{size, length};
+  r = h;
+  return true;
+}
 
 // Reads one element: tag, length field and a content that must lie inside r.
-[[nodiscard]] bool ReadElement(Reader& r, Element& out);
+[[nodiscard]] inline bool ReadElement(Reader& r, Element& out) {
+  Reader h = r;
+  std::uint8_t tag = 0;
+  LengthField length{};
+  Reader content{};
+  if (!ReadTag(h, tag) || !ReadLength(h, length) || !ReadBytes(h, length.contentLength, content)) {
+    return false;
+  }
+  out = Element{tag, Reader{r.pos, h.pos}, content};
+  r = h;
+  return true;
+}
 
 // ReadElement, and the tag must be `tag`; on a different tag r is unchanged.
-[[nodiscard]] bool ReadExpected(Reader& r, std::uint8_t tag, Element& out);
+[[nodiscard]] inline bool ReadExpected(Reader& r, std::uint8_t tag, Element& out) {
+  std::uint8_t next = 0;
+  if (!PeekByte(r, next) || next != tag) return false;
+  return ReadElement(r, out);
+}
 
 // Reads an element whose length is one byte below 0x80 (the short form);
 // its tag is not examined. A long-form length fails.
-[[nodiscard]] bool ReadShortForm(Reader& r, Element& out);
+[[nodiscard]] inline bool ReadShortForm(Reader& r, Element& out) {
+  Reader h = r;
+  std::uint8_t tag = 0;
+  std::uint8_t length = 0;
+  Reader content{};
+  if (!ReadTag(h, tag) || !ReadByte(h, length) || length >= 0x80 ||
+      !ReadBytes(h, length, content)) {
+    return false;
+  }
+  out = Element{tag, Reader{r.pos, h.pos}, content};
+  r = h;
+  return true;
+}
 
 }  // namespace kx::der
 

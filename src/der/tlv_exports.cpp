@@ -1,6 +1,7 @@
 // getTVL and getcertlen: the caller vouches for the element, so the views
 // below are built from its header rather than from a size argument.
 #include "der/length.h"
+#include "der/reader.h"
 #include "kestrix.h"
 
 using kx::der::Header;

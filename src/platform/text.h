@@ -26,6 +26,13 @@ std::size_t Utf8ToWide(const char* utf8, std::size_t length, char16_t* out, std:
 // that has at most `limit` bytes and does not end inside a character.
 std::size_t AnsiPrefixLength(const char* text, std::size_t length, std::size_t limit);
 
+// True when the ANSI code page is UTF-8 (the C/POSIX locale included).
+[[nodiscard]] bool AnsiIsUtf8();
+
+// True when the `length` bytes at `text` are well-formed UTF-8 (no overlong
+// forms, no surrogates, nothing above U+10FFFF).
+[[nodiscard]] bool IsWellFormedUtf8(const char* text, std::size_t length);
+
 }  // namespace kx::platform
 
 #endif  // KESTRIX_PLATFORM_TEXT_H

@@ -10,14 +10,15 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 
 #include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace kx::platform {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
 // The default character of every code page this layer serves (all of them
 // are ASCII-compatible).
 constexpr char kDefaultChar = '?';
@@ -34,55 +35,14 @@ bool IsUtf8Codeset(const char* codeset) {
   static constexpr const char* kUtf8Names[] = {
       "UTF-8", "UTF8", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "646", ""};
   if (codeset == nullptr) return true;
+  // The names glibc itself reports, exactly, before the case-blind search.
+  if (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "ANSI_X3.4-1968") == 0) {
+    return true;
+  }
   for (const char* name : kUtf8Names) {
     if (strcasecmp(codeset, name) == 0) return true;
   }
   return false;
-}
-
-// One character read from UTF-8: its code point (U+FFFD for an invalid
-// sequence), the bytes it takes (a maximal invalid subpart is one
-// replacement) and whether it was well formed.
-struct Utf8Char {
-  char32_t codePoint;
-  std::size_t size;
-  bool valid;
-};
-
-// Reads the character at text[0], `length` >= 1 bytes available, by the
-// table of well-formed UTF-8 byte sequences.
-Utf8Char DecodeUtf8(const unsigned char* text, std::size_t length) {
-  const unsigned char lead = text[0];
-  if (lead < 0x80) return {lead, 1, true};
-  std::size_t need = 0;
-  unsigned char low = 0x80;  // the range of the second byte
-  unsigned char high = 0xBF;
-  char32_t cp = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 1;
-    cp = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 2;
-    cp = lead & 0x0Fu;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 3;
-    cp = lead & 0x07u;
-    if (lead == 0xF0) low = 0x90;   // no overlong forms
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return {kReplacement, 1, false};
-  }
-  std::size_t taken = 1;
-  for (; taken <= need; ++taken) {
-    if (taken == length) return {kReplacement, taken, false};
-    const unsigned char b = text[taken];
-    const bool inRange = taken == 1 ? (b >= low && b <= high) : (b >= 0x80 && b <= 0xBF);
-    if (!inRange) return {kReplacement, taken, false};
-    cp = (cp << 6) | (b & 0x3Fu);
-  }
-  return {cp, taken, true};
 }
 
 // The next code point of `units` from index i, advancing i; an unpaired
@@ -94,7 +54,7 @@ char32_t NextCodePoint(const char16_t* units, std::size_t count, std::size_t& i)
     const char16_t low = units[i++];
     return 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00u);
   }
-  return kReplacement;
+  return kReplacementCharacter;
 }
 
 // UTF-16 to UTF-8, all or nothing.
@@ -193,6 +153,10 @@ std::size_t Utf8ToWide(const char* utf8, std::size_t length, char16_t* out, std:
     used += n;
   }
   return used;
+}
+
+bool AnsiIsUtf8() {
+  return IsUtf8Codeset(ThreadCodeset());
 }
 
 std::size_t AnsiPrefixLength(const char* text, std::size_t length, std::size_t limit) {

@@ -30,6 +30,10 @@ std::size_t Utf8ToWide(const char* utf8, std::size_t length, char16_t* out, std:
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
+bool AnsiIsUtf8() {
+  return GetACP() == CP_UTF8;
+}
+
 std::size_t AnsiPrefixLength(const char* text, std::size_t length, std::size_t limit) {
   if (length <= limit) return length;
   if (GetACP() == CP_UTF8) {
