@@ -2,6 +2,7 @@
 // sit in exactly sized heap blocks, so the sanitizer build catches any read
 // past the length field.
 #include "der/length.h"
+#include "der/reader.h"
 
 #include <gtest/gtest.h>
 
