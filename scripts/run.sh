@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: set up, build the Release configuration in build/, list the
-# sample certificate's elements and round-trip it through Base64.
+# The main job: set up, build the Release configuration in build/, and run
+# the tool on the bundled sample certificate: its elements, a Base64 round
+# trip, its items, and its validity at a fixed time inside it.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -20,3 +21,11 @@ build/kestrix base64 encode "$sample" >"$work/sample.b64"
 build/kestrix base64 decode "$work/sample.b64" >"$work/sample.der"
 cmp "$sample" "$work/sample.der"
 echo "round trip: OK"
+
+echo "== kestrix cert $sample"
+build/kestrix cert "$sample"
+
+# A fixed time inside the sample's validity (2025-01-01 to 2034-12-31), so
+# the job gives the same answer whenever it runs.
+echo "== kestrix verify $sample 20300101000000"
+build/kestrix verify "$sample" 20300101000000

@@ -13,12 +13,14 @@ packages=(
   libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes for clang 14
   llvm                # llvm-symbolizer, for readable sanitizer reports
   locales             # localedef, for the GBK locale below
+  ca-certificates     # the CA bundle the query tests walk
+  libmbedtls-dev      # a peer parser for the certificate benchmark
 )
 
 missing=()
 for p in "${packages[@]}"; do
   # A package removed with its configuration kept still answers dpkg -s.
-  if ! dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed'; then
+  if ! dpkg -s "$p" 2>/dev/null | grep '^Status: install ok installed' >/dev/null; then
     missing+=("$p")
   fi
 done

@@ -4,6 +4,9 @@
 //   kestrix base64 decode [FILE]   one line of Base64 -> bytes
 //   kestrix tlv FILE               the element tree of a DER file
 //   kestrix split FILE             a certificate's signed part and signature
+//   kestrix cert FILE              a certificate's items (GetCertInfo)
+//   kestrix verify FILE [TIME]     whether it is valid at TIME (GetPreCertVerified)
+//   kestrix modulus FILE           the RSA modulus of its key (GetUsrPubKey)
 //
 // The tool is an outside caller: it sees only the public header and the
 // shared library. Each command is one row of a table and one function; a
@@ -11,16 +14,23 @@
 //
 // Exit status: 0 success, 1 bad data or a failed read/write, 2 bad usage.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <clocale>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <langinfo.h>
+#endif
 
 #include "kestrix.h"
 
@@ -170,6 +180,17 @@ bool WriteOutput(std::string_view context, const void* data, std::size_t size) {
     return false;
   }
   return true;
+}
+
+// Appends `size` bytes as lowercase hex, 32 bytes a line, each line ended.
+void AppendHexLines(std::string& text, const unsigned char* bytes, int32_t size) {
+  constexpr int32_t kBytesPerLine = 32;
+  for (int32_t i = 0; i < size; ++i) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned>(bytes[i]));
+    text += hex;
+    if (i % kBytesPerLine == kBytesPerLine - 1 || i == size - 1) text += '\n';
+  }
 }
 
 // Takes at most one operand, FILE; "-h"/"--help" prints the usage.
@@ -510,36 +531,55 @@ std::string OversizedPart(const std::vector<unsigned char>& der, std::size_t at)
   return {};
 }
 
+// The size of the outer element's header of `der`, 0 when it does not fit.
+std::size_t OuterHeaderSize(const std::vector<unsigned char>& der) {
+  return ReadHeader(der.data(), der.size()).headerSize;
+}
+
+// Reads the certificate in `path` (DER or PEM) into `der` and checks that its
+// outer element fills the file exactly: the library receives no size, so it
+// may only be handed an element that lies wholly inside the bytes read.
+// Returns false after printing the error.
+bool LoadCertificate(std::string_view context, std::string_view path,
+                     std::vector<unsigned char>& der) {
+  std::vector<unsigned char> input;
+  if (!ReadInput(context, path, kMaxInput, "bytes", input)) return false;
+  if (!CertificateBytes(context, input, der)) return false;
+  if (der.empty()) {
+    Fail(kExitData, context, "the input is empty");
+    return false;
+  }
+  const TlvHeader outer = ReadHeader(der.data(), der.size());
+  if (outer.headerSize == 0) {
+    Fail(kExitData, context,
+         "the certificate's header needs " + std::to_string(outer.headerNeeded) +
+             " bytes, the file has " + std::to_string(der.size()));
+    return false;
+  }
+  const std::uint64_t total = outer.headerSize + outer.contentSize;
+  if (total > der.size()) {
+    Fail(kExitData, context,
+         "the certificate runs past the end of the file (declares " + std::to_string(total) +
+             " bytes, " + std::to_string(der.size()) + " present)");
+    return false;
+  }
+  if (total < der.size()) {
+    Fail(kExitData, context,
+         "the file holds " + std::to_string(der.size() - total) +
+             " bytes after the certificate's " + std::to_string(total));
+    return false;
+  }
+  return true;
+}
+
 int RunSplit(Args args) {
   constexpr std::string_view kContext = "split";
   std::string_view path;
   if (int status = ParseFileOperand(kSplitUsage, kContext, args, true, path); status >= 0) {
     return status;
   }
-  std::vector<unsigned char> input;
-  if (!ReadInput(kContext, path, kMaxInput, "bytes", input)) return kExitData;
   std::vector<unsigned char> der;
-  if (!CertificateBytes(kContext, input, der)) return kExitData;
-  if (der.empty()) return Fail(kExitData, kContext, "the input is empty");
-
-  // CerExpand receives no size: the whole outer element must be in the file.
-  const TlvHeader outer = ReadHeader(der.data(), der.size());
-  if (outer.headerSize == 0) {
-    return Fail(kExitData, kContext,
-                "the certificate's header needs " + std::to_string(outer.headerNeeded) +
-                    " bytes, the file has " + std::to_string(der.size()));
-  }
-  const std::uint64_t total = outer.headerSize + outer.contentSize;
-  if (total > der.size()) {
-    return Fail(kExitData, kContext,
-                "the certificate runs past the end of the file (declares " + std::to_string(total) +
-                    " bytes, " + std::to_string(der.size()) + " present)");
-  }
-  if (total < der.size()) {
-    return Fail(kExitData, kContext,
-                "the file holds " + std::to_string(der.size() - total) +
-                    " bytes after the certificate's " + std::to_string(total));
-  }
+  if (!LoadCertificate(kContext, path, der)) return kExitData;
 
   unsigned char tbs[KX_MAX_TBS_SIZE];
   unsigned char signature[KX_MAX_SIGNATURE_SIZE];
@@ -548,18 +588,789 @@ int RunSplit(Args args) {
   const int32_t status = CerExpand(der.data(), tbs, &tbsLen, signature, &sigLen);
   if (status != KX_OK) {
     return Fail(kExitData, kContext,
-                LibraryError("CerExpand", status) + OversizedPart(der, outer.headerSize));
+                LibraryError("CerExpand", status) + OversizedPart(der, OuterHeaderSize(der)));
   }
 
   std::string text = "tbs: " + std::to_string(tbsLen) +
                      " bytes\nsignature: " + std::to_string(sigLen) + " bytes\n";
-  constexpr int32_t kBytesPerLine = 32;
-  for (int32_t i = 0; i < sigLen; ++i) {
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned>(signature[i]));
-    text += hex;
-    if (i % kBytesPerLine == kBytesPerLine - 1 || i == sigLen - 1) text += '\n';
+  AppendHexLines(text, signature, sigLen);
+  return WriteOutput(kContext, text.data(), text.size()) ? kExitOk : kExitData;
+}
+
+// ---- Texts from the library ------------------------------------------------------
+// GetCertInfo writes texts in the code page of the LC_CTYPE locale, the plain
+// C/POSIX locale counting as UTF-8; main() adopts the user's locale, so the
+// tool reads the texts in the same code page the library wrote them in.
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// True when the library's texts are UTF-8: a UTF-8 locale, or the C/POSIX one.
+bool TextsAreUtf8() {
+#if defined(_WIN32)
+  return false;  // the ANSI code page: read as the C runtime's locale
+#else
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr) return true;
+  for (std::string_view name :
+       {"UTF-8", "UTF8", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "646", ""}) {
+    if (EqualsIgnoringCase(codeset, name)) return true;
   }
+  return false;
+#endif
+}
+
+// One character of a text: its code point, and the bytes it takes. An
+// invalid sequence is `valid` false, its bytes those that start no character.
+struct TextChar {
+  char32_t codePoint;
+  std::size_t size;
+  bool valid;
+};
+
+// Reads the UTF-8 character at text[0] (left >= 1) by the table of
+// well-formed sequences: no overlong forms, no surrogates, nothing past
+// U+10FFFF.
+TextChar NextUtf8Char(const unsigned char* text, std::size_t left) {
+  const unsigned char lead = text[0];
+  if (lead < 0x80) return {lead, 1, true};
+  std::size_t need = 0;
+  unsigned char low = 0x80;  // the range of the second byte
+  unsigned char high = 0xBF;
+  char32_t cp = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+    cp = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    cp = lead & 0x0Fu;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    cp = lead & 0x07u;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return {0, 1, false};
+  }
+  std::size_t taken = 1;
+  for (; taken <= need; ++taken) {
+    if (taken == left) return {0, taken, false};
+    const unsigned char b = text[taken];
+    const bool inRange = taken == 1 ? (b >= low && b <= high) : (b >= 0x80 && b <= 0xBF);
+    if (!inRange) return {0, taken, false};
+    cp = (cp << 6) | (b & 0x3Fu);
+  }
+  return {cp, taken, true};
+}
+
+// Reads the character at text[0] (left >= 1) in the locale's multibyte set.
+// Where wchar_t is not a code point, only ASCII is read as characters.
+TextChar NextLocaleChar(const unsigned char* text, std::size_t left, std::mbstate_t& state) {
+#if defined(__STDC_ISO_10646__)
+  wchar_t wide = 0;
+  const std::size_t n = std::mbrtowc(&wide, reinterpret_cast<const char*>(text), left, &state);
+  if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+    state = std::mbstate_t{};
+    return {0, 1, false};
+  }
+  if (n == 0) return {0, 1, true};  // a zero byte inside the text
+  return {static_cast<char32_t>(wide), n, true};
+#else
+  (void)left;
+  (void)state;
+  return text[0] < 0x80 ? TextChar{text[0], 1, true} : TextChar{0, 1, false};
+#endif
+}
+
+// Calls visit(character, its bytes) for each character of `text`.
+template <typename Visit>
+void ForEachChar(std::string_view text, Visit visit) {
+  const bool utf8 = TextsAreUtf8();
+  std::mbstate_t state{};
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t left = text.size() - at;
+    const TextChar c =
+        utf8 ? NextUtf8Char(bytes + at, left) : NextLocaleChar(bytes + at, left, state);
+    visit(c, text.substr(at, c.size));
+    at += c.size;
+  }
+}
+
+void AppendByteEscape(std::string& out, const char* prefix, unsigned char byte) {
+  char escape[8];
+  std::snprintf(escape, sizeof escape, "%s%02x", prefix, static_cast<unsigned>(byte));
+  out += escape;
+}
+
+// The text as a terminal may show it: control characters (C0, DEL, C1) and
+// bytes that start no character as \xNN, a backslash as "\\".
+std::string TerminalText(std::string_view text) {
+  std::string out;
+  ForEachChar(text, [&out](const TextChar& c, std::string_view bytes) {
+    const char32_t cp = c.codePoint;
+    if (c.valid && cp == U'\\') {
+      out += "\\\\";
+    } else if (c.valid && cp >= 0x20 && cp != 0x7F && (cp < 0x80 || cp > 0x9F)) {
+      out += bytes;
+    } else {
+      for (char b : bytes) AppendByteEscape(out, "\\x", static_cast<unsigned char>(b));
+    }
+  });
+  return out;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// The text as a quoted JSON string in UTF-8: quote and backslash escaped,
+// control characters as \u00XX, and each byte that starts no character as
+// \u00XX of the byte.
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  ForEachChar(text, [&out](const TextChar& c, std::string_view bytes) {
+    const char32_t cp = c.codePoint;
+    const bool codePoint = c.valid && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    if (!codePoint) {
+      for (char b : bytes) AppendByteEscape(out, "\\u00", static_cast<unsigned char>(b));
+    } else if (cp == U'"' || cp == U'\\') {
+      out += '\\';
+      out += static_cast<char>(cp);
+    } else if (cp < 0x20) {
+      AppendByteEscape(out, "\\u00", static_cast<unsigned char>(cp));
+    } else {
+      AppendUtf8(out, cp);
+    }
+  });
+  out += '"';
+  return out;
+}
+
+std::string HexText(std::string_view bytes) {
+  std::string out;
+  for (char b : bytes) AppendByteEscape(out, "", static_cast<unsigned char>(b));
+  return out;
+}
+
+// "KX_ERR_MALFORMED", or the number for a status the library does not define.
+std::string StatusText(int32_t status) {
+  for (const StatusName& s : kStatusNames) {
+    if (s.code == status) return s.name;
+  }
+  return std::to_string(status);
+}
+
+// ---- cert ------------------------------------------------------------------------
+
+enum class Shape { kText, kNumber, kBytes, kSerial };
+
+std::string_view ShapeName(Shape shape) {
+  switch (shape) {
+    case Shape::kText: return "text";
+    case Shape::kNumber: return "number";
+    case Shape::kBytes: return "bytes";
+    case Shape::kSerial: return "serial";
+  }
+  return "?";
+}
+
+// One item code of GetCertInfo. `listed` is false for the codes that repeat
+// another one; they are answered for --item only.
+struct CertItem {
+  uint32_t code;
+  std::string_view name;
+  Shape shape;
+  bool listed = true;
+};
+
+constexpr CertItem kCertItems[] = {
+    {KX_ITEM_VERSION, "version", Shape::kNumber},
+    {KX_ITEM_SERIAL_NUMBER, "serial number", Shape::kSerial},
+    {KX_ITEM_SIGNATURE_ALGORITHM, "signature algorithm", Shape::kText},
+    {KX_ITEM_SIGNATURE_ALGORITHM_NAME, "signature algorithm name", Shape::kText},
+    {KX_ITEM_ISSUER_COUNTRY, "issuer countryName", Shape::kText},
+    {KX_ITEM_ISSUER_ORGANIZATION, "issuer organizationName", Shape::kText},
+    {KX_ITEM_ISSUER_ORGANIZATIONAL_UNIT, "issuer organizationalUnitName", Shape::kText},
+    {KX_ITEM_ISSUER_STATE_OR_PROVINCE, "issuer stateOrProvinceName", Shape::kText},
+    {KX_ITEM_ISSUER_COMMON_NAME, "issuer commonName", Shape::kText},
+    {KX_ITEM_ISSUER_LOCALITY, "issuer localityName", Shape::kText},
+    {KX_ITEM_ISSUER_TITLE, "issuer title", Shape::kText},
+    {KX_ITEM_ISSUER_SURNAME, "issuer surname", Shape::kText},
+    {KX_ITEM_ISSUER_GIVEN_NAME, "issuer givenName", Shape::kText},
+    {KX_ITEM_ISSUER_INITIALS, "issuer initials", Shape::kText},
+    {KX_ITEM_ISSUER_EMAIL, "issuer emailAddress", Shape::kText},
+    {KX_ITEM_ISSUER_POSTAL_ADDRESS, "issuer postalAddress", Shape::kText},
+    {KX_ITEM_ISSUER_POST_OFFICE_BOX, "issuer postOfficeBox", Shape::kText},
+    {KX_ITEM_ISSUER_POSTAL_CODE, "issuer postalCode", Shape::kText},
+    {KX_ITEM_ISSUER_TELEPHONE_NUMBER, "issuer telephoneNumber", Shape::kText},
+    {KX_ITEM_ISSUER_TELEX_NUMBER, "issuer telexNumber", Shape::kText},
+    {KX_ITEM_NOT_BEFORE, "notBefore", Shape::kText},
+    {KX_ITEM_NOT_AFTER, "notAfter", Shape::kText},
+    {KX_ITEM_SUBJECT_COUNTRY, "subject countryName", Shape::kText},
+    {KX_ITEM_SUBJECT_ORGANIZATION, "subject organizationName", Shape::kText},
+    {KX_ITEM_SUBJECT_ORGANIZATIONAL_UNIT, "subject organizationalUnitName", Shape::kText},
+    {KX_ITEM_SUBJECT_STATE_OR_PROVINCE, "subject stateOrProvinceName", Shape::kText},
+    {KX_ITEM_SUBJECT_COMMON_NAME, "subject commonName", Shape::kText},
+    {KX_ITEM_SUBJECT_LOCALITY, "subject localityName", Shape::kText},
+    {KX_ITEM_SUBJECT_TITLE, "subject title", Shape::kText},
+    {KX_ITEM_SUBJECT_SURNAME, "subject surname", Shape::kText},
+    {KX_ITEM_SUBJECT_GIVEN_NAME, "subject givenName", Shape::kText},
+    {KX_ITEM_SUBJECT_INITIALS, "subject initials", Shape::kText},
+    {KX_ITEM_SUBJECT_EMAIL, "subject emailAddress, else SAN email", Shape::kText},
+    {KX_ITEM_SUBJECT_POSTAL_ADDRESS, "subject postalAddress", Shape::kText},
+    {KX_ITEM_SUBJECT_POST_OFFICE_BOX, "subject postOfficeBox", Shape::kText},
+    {KX_ITEM_SUBJECT_POSTAL_CODE, "subject postalCode", Shape::kText},
+    {KX_ITEM_SUBJECT_TELEPHONE_NUMBER, "subject telephoneNumber", Shape::kText},
+    {KX_ITEM_SUBJECT_TELEX_NUMBER, "subject telexNumber", Shape::kText},
+    {KX_ITEM_PUBLIC_KEY, "public key", Shape::kBytes},
+    {KX_ITEM_PUBLIC_KEY_AGAIN, "public key (again)", Shape::kBytes, false},
+    {KX_ITEM_ISSUER_UNIQUE_ID, "issuer unique ID", Shape::kBytes},
+    {KX_ITEM_SUBJECT_UNIQUE_ID, "subject unique ID", Shape::kBytes},
+    {KX_ITEM_SAN_EMAIL, "SAN email, else subject emailAddress", Shape::kText},
+    {KX_ITEM_KEY_USAGE, "key usage", Shape::kNumber},
+    {KX_ITEM_CRL_DISTRIBUTION_POINT_1, "CRL distribution point 1", Shape::kText},
+    {KX_ITEM_X5315_100_5_1, "private 1.3.6.1.4.1.5315.100.5.1", Shape::kText},
+    {KX_ITEM_X5315_100_5_2, "private 1.3.6.1.4.1.5315.100.5.2", Shape::kText},
+    {KX_ITEM_X5315_100_5_3, "private 1.3.6.1.4.1.5315.100.5.3", Shape::kText},
+    {KX_ITEM_X5315_100_2_3, "private 1.3.6.1.4.1.5315.100.2.3", Shape::kText},
+    {KX_ITEM_X5315_100_2_4, "private 1.3.6.1.4.1.5315.100.2.4", Shape::kText},
+    {KX_ITEM_X5315_100_5_4, "SAN dNSName / 1.3.6.1.4.1.5315.100.5.4", Shape::kText},
+    {KX_ITEM_X5315_100_5_5, "SAN iPAddress / 1.3.6.1.4.1.5315.100.5.5", Shape::kText},
+    {KX_ITEM_X5315_100_5_6, "private 1.3.6.1.4.1.5315.100.5.6", Shape::kText},
+    {KX_ITEM_X5315_100_5_8, "private 1.3.6.1.4.1.5315.100.5.8", Shape::kText},
+    {KX_ITEM_X5315_100_5_9, "private 1.3.6.1.4.1.5315.100.5.9", Shape::kText},
+    {KX_ITEM_X5315_100_5_11, "private 1.3.6.1.4.1.5315.100.5.11", Shape::kText},
+    {KX_ITEM_X5315_100_5_12, "private 1.3.6.1.4.1.5315.100.5.12", Shape::kText},
+    {KX_ITEM_X5315_100_2_2, "private 1.3.6.1.4.1.5315.100.2.2", Shape::kNumber},
+    {KX_ITEM_X5315_100_2_1, "private 1.3.6.1.4.1.5315.100.2.1", Shape::kText},
+    {KX_ITEM_AUTHORITY_KEY_ID, "authority key ID", Shape::kBytes},
+    {KX_ITEM_SUBJECT_KEY_ID, "subject key ID", Shape::kBytes},
+    {KX_ITEM_OCSP_URL_1, "OCSP URL 1", Shape::kText},
+    {KX_ITEM_OCSP_URL_2, "OCSP URL 2 (the last of the later ones)", Shape::kText},
+    {KX_ITEM_CRL_DISTRIBUTION_POINT_2, "CRL distribution point 2 (the last)", Shape::kText},
+    {KX_ITEM_BASIC_CONSTRAINTS_CA, "basicConstraints CA", Shape::kNumber},
+    {KX_ITEM_X86_11_7_1, "private 1.2.86.11.7.1", Shape::kText},
+    {KX_ITEM_X86_11_7_2, "private 1.2.86.11.7.2", Shape::kText},
+    {KX_ITEM_X86_11_7_3, "private 1.2.86.11.7.3", Shape::kText},
+    {KX_ITEM_X86_11_7_4, "private 1.2.86.11.7.4", Shape::kText},
+    {KX_ITEM_X86_11_7_5, "private 1.2.86.11.7.5", Shape::kText},
+    {KX_ITEM_NETSCAPE_CERT_TYPE, "Netscape cert type", Shape::kNumber},
+    {KX_ITEM_AUTHORITY_CERT_SERIAL, "authority cert serial", Shape::kSerial},
+    {KX_ITEM_SUBJECT_SERIAL_NUMBER, "subject serialNumber, else 5315.100.5.9", Shape::kText},
+    {KX_ITEM_SUBJECT_DESCRIPTION, "subject description", Shape::kText},
+    {KX_ITEM_X113731_29, "private 2.16.840.1.113731.29", Shape::kText},
+    {KX_ITEM_SUBJECT_DOMAIN_COMPONENT, "subject domainComponents", Shape::kText},
+    {KX_ITEM_X113731_9, "private 2.16.840.1.113731.9", Shape::kText},
+    {KX_ITEM_X113731_10, "private 2.16.840.1.113731.10", Shape::kText},
+    {KX_ITEM_X113731_11, "private 2.16.840.1.113731.11", Shape::kText},
+    {KX_ITEM_X113731_14, "private 2.16.840.1.113731.14", Shape::kText},
+    {KX_ITEM_X113731_15, "private 2.16.840.1.113731.15", Shape::kText},
+    {KX_ITEM_X113731_16, "private 2.16.840.1.113731.16", Shape::kText},
+    {KX_ITEM_X113731_17, "private 2.16.840.1.113731.17", Shape::kText},
+    {KX_ITEM_X113731_22, "private 2.16.840.1.113731.22", Shape::kText},
+    {KX_ITEM_X113731_23, "private 2.16.840.1.113731.23", Shape::kText},
+    {KX_ITEM_X113731_24, "private 2.16.840.1.113731.24", Shape::kText},
+    {KX_ITEM_X113731_25, "private 2.16.840.1.113731.25", Shape::kText},
+    {KX_ITEM_X113731_29_AGAIN, "private 2.16.840.1.113731.29 (again)", Shape::kText, false},
+    {KX_ITEM_SAN_URI, "SAN URI", Shape::kText},
+    {KX_ITEM_IAN_EMAIL, "IAN email", Shape::kText},
+    {KX_ITEM_IAN_URI, "IAN URI", Shape::kText},
+    {KX_ITEM_RESERVED_TEXT, "reserved text", Shape::kText},
+    {KX_ITEM_SAN_OTHER_NAME_9, "SAN otherName (9-byte type id)", Shape::kBytes},
+    {KX_ITEM_SUBJECT_NAME, "subject name", Shape::kText},
+    {KX_ITEM_SUBJECT_GENERATION_QUALIFIER, "subject generationQualifier", Shape::kText},
+};
+
+const CertItem* FindCertItem(uint32_t code) {
+  for (const CertItem& row : kCertItems) {
+    if (row.code == code) return &row;
+  }
+  return nullptr;
+}
+
+constexpr uint32_t kItemCodeMask = 0x00FFFFFFu;
+constexpr uint32_t kFormMask = 0xFF000000u;
+
+// What GetCertInfo answered for one item.
+struct CertAnswer {
+  int32_t status = KX_OK;
+  int32_t number = 0;
+  int32_t length = 0;
+  char buffer[KX_ITEM_BUFFER_SIZE] = {};
+
+  // The `length` bytes of the buffer (none for a length outside it).
+  std::string_view Bytes() const {
+    if (length <= 0 || length > KX_ITEM_BUFFER_SIZE) return {};
+    return {buffer, static_cast<std::size_t>(length)};
+  }
+};
+
+// One GetCertInfo call, as a caller makes it. `der` has passed LoadCertificate.
+CertAnswer AskCertItem(const std::vector<unsigned char>& der, uint32_t item) {
+  CertAnswer answer;
+  answer.status = GetCertInfo(static_cast<int32_t>(der.size()), der.data(), item, &answer.number,
+                              &answer.length, answer.buffer);
+  return answer;
+}
+
+struct BitName {
+  int32_t bit;
+  std::string_view name;
+};
+
+constexpr BitName kKeyUsageBits[] = {
+    {0x8000, "digitalSignature"}, {0x4000, "nonRepudiation"}, {0x2000, "keyEncipherment"},
+    {0x1000, "dataEncipherment"}, {0x0800, "keyAgreement"},   {0x0400, "keyCertSign"},
+    {0x0200, "cRLSign"},          {0x0100, "encipherOnly"},   {0x0080, "decipherOnly"},
+};
+
+constexpr BitName kNetscapeTypeBits[] = {
+    {0x8000, "sslClient"}, {0x4000, "sslServer"}, {0x2000, "smime"},   {0x1000, "objectSigning"},
+    {0x0800, "reserved"},  {0x0400, "sslCA"},     {0x0200, "smimeCA"}, {0x0100, "objectSigningCA"},
+};
+
+// "40960 (0xa000: digitalSignature keyEncipherment)".
+std::string BitSetText(int32_t value, std::span<const BitName> names) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%04x", static_cast<unsigned>(value));
+  std::string text = std::to_string(value) + " (" + hex;
+  const char* separator = ": ";
+  for (const BitName& b : names) {
+    if ((value & b.bit) != 0) {
+      text += separator;
+      text += b.name;
+      separator = " ";
+    }
+  }
+  return text + ")";
+}
+
+// True for a number item whose -1 means the certificate has no such extension.
+bool MinusOneIsAbsent(uint32_t code) {
+  return code == KX_ITEM_KEY_USAGE || code == KX_ITEM_X5315_100_2_2;
+}
+
+// True when the listing shows the item: any refusal; a number always; a text,
+// serial or bytes item with a length, except the 20 zero bytes the key
+// identifiers answer for a certificate without them.
+bool CertCarries(const CertItem& row, const CertAnswer& answer) {
+  if (answer.status != KX_OK || row.shape == Shape::kNumber) return true;
+  const std::string_view bytes = answer.Bytes();
+  if (bytes.empty()) return false;
+  if (row.code == KX_ITEM_AUTHORITY_KEY_ID || row.code == KX_ITEM_SUBJECT_KEY_ID) {
+    return bytes.find_first_not_of('\0') != std::string_view::npos;
+  }
+  return true;
+}
+
+// One answer as the tool shows it: its shape word, the value for the
+// terminal, and the value and any further members for the JSON object.
+struct CertView {
+  std::string_view shape;
+  std::string text;
+  std::string json;       // a JSON value
+  std::string jsonExtra;  // ',"name":value...' or empty
+};
+
+CertView ViewCertAnswer(const CertItem* row, uint32_t item, const CertAnswer& answer) {
+  const std::string_view bytes = answer.Bytes();
+  if (row == nullptr) {  // a code the tool does not know: all three outputs
+    std::string text =
+        "number " + std::to_string(answer.number) + ", " + std::to_string(answer.length) + " bytes";
+    if (!bytes.empty()) text += ": " + HexText(bytes);
+    return {"-", text, JsonString(HexText(bytes)),
+            ",\"number\":" + std::to_string(answer.number) +
+                ",\"length\":" + std::to_string(answer.length)};
+  }
+  const uint32_t code = item & kItemCodeMask;
+  Shape shape = row->shape;
+  if (code == KX_ITEM_SERIAL_NUMBER && (item & kFormMask) == KX_FORM_RAW) shape = Shape::kBytes;
+  CertView view{ShapeName(shape), {}, {}, {}};
+  switch (shape) {
+    case Shape::kText:
+    case Shape::kSerial:
+      view.text = bytes.empty() ? "(none)" : TerminalText(bytes);
+      view.json = JsonString(bytes);
+      if (code == KX_ITEM_SIGNATURE_ALGORITHM && !bytes.empty()) {
+        view.text += " (AlgCode " + std::to_string(answer.number) + ")";
+        view.jsonExtra = ",\"algCode\":" + std::to_string(answer.number);
+      }
+      break;
+    case Shape::kBytes:
+      view.text = bytes.empty() ? "(none)"
+                                : HexText(bytes) + " (" + std::to_string(bytes.size()) + " bytes)";
+      view.json = JsonString(HexText(bytes));
+      break;
+    case Shape::kNumber:
+      if (MinusOneIsAbsent(code) && answer.number == -1) {
+        view.text = "absent";
+        view.json = "null";
+        break;
+      }
+      view.json = std::to_string(answer.number);
+      if (code == KX_ITEM_KEY_USAGE) {
+        view.text = BitSetText(answer.number, kKeyUsageBits);
+      } else if (code == KX_ITEM_NETSCAPE_CERT_TYPE) {
+        view.text = BitSetText(answer.number, kNetscapeTypeBits);
+      } else {
+        view.text = view.json;
+      }
+      break;
+  }
+  return view;
+}
+
+// The item as given: its number, or in hex when it carries a form byte.
+std::string ItemLabel(uint32_t item) {
+  if ((item & kFormMask) == 0) return std::to_string(item);
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(item));
+  return hex;
+}
+
+// "  27  subject commonName                        text    kestrix sha1 RSA-2048".
+std::string CertLine(const CertItem* row, uint32_t item, const CertAnswer& answer) {
+  const std::string name = row == nullptr ? "(not in use)" : std::string(row->name);
+  std::string shape;
+  std::string value;
+  if (answer.status != KX_OK) {
+    shape = row == nullptr ? "-" : std::string(ShapeName(row->shape));
+    value = StatusText(answer.status);
+  } else {
+    const CertView view = ViewCertAnswer(row, item, answer);
+    shape = view.shape;
+    value = view.text;
+  }
+  char head[96];
+  std::snprintf(head, sizeof head, "%4s  %-40s  %-6s  ", ItemLabel(item).c_str(), name.c_str(),
+                shape.c_str());
+  return head + value + "\n";
+}
+
+// {"item":27,"name":"subject commonName","shape":"text","value":"..."}; a
+// refused item has "status" in place of the value.
+std::string CertJson(const CertItem* row, uint32_t item, const CertAnswer& answer) {
+  std::string json = "{\"item\":" + std::to_string(item & kItemCodeMask);
+  if ((item & kFormMask) != 0) json += ",\"form\":" + std::to_string(item >> 24);
+  json += ",\"name\":" + (row == nullptr ? std::string("null") : JsonString(row->name));
+  if (answer.status != KX_OK) {
+    json +=
+        ",\"shape\":" + (row == nullptr ? std::string("null") : JsonString(ShapeName(row->shape)));
+    return json + ",\"status\":" + JsonString(StatusText(answer.status)) + "}";
+  }
+  const CertView view = ViewCertAnswer(row, item, answer);
+  json += ",\"shape\":" + (row == nullptr ? std::string("null") : JsonString(view.shape));
+  return json + ",\"value\":" + view.json + view.jsonExtra + "}";
+}
+
+constexpr std::string_view kCertUsage =
+    "usage: kestrix cert FILE [--json] [--item N]\n"
+    "\n"
+    "Lists the items of the certificate in FILE (DER, or PEM between\n"
+    "'-----BEGIN CERTIFICATE-----' and '-----END CERTIFICATE-----'), one\n"
+    "GetCertInfo call per item, one line each:\n"
+    "  ITEM  NAME  SHAPE  VALUE\n"
+    "SHAPE is text, number, bytes or serial. Texts are shown in the locale's\n"
+    "character set, control characters and bytes that are no character as \\xNN\n"
+    "and a backslash as \\\\; bytes in hex; serials as the library's lowercase\n"
+    "hex; numbers in decimal, key usage and Netscape cert type also in hex with\n"
+    "the names of their bits.\n"
+    "\n"
+    "Listed are the items the certificate carries: texts, serials and bytes\n"
+    "that are not empty, except key IDs of 20 zero bytes (the library's answer\n"
+    "when there is none); the numbers version, key usage, basicConstraints CA,\n"
+    "Netscape cert type and 1.3.6.1.4.1.5315.100.2.2 always, key usage and\n"
+    "5315.100.2.2 as 'absent' when the library answers -1. Items 40 and 111\n"
+    "repeat 39 and 90 and are not listed. An item the library refuses shows its\n"
+    "status (KX_ERR_MALFORMED for a public key over 300 bytes). Item 59 holds a\n"
+    "SAN iPAddress as raw octets in a text: it ends at the first zero octet.\n"
+    "\n"
+    "  --json    the same as one JSON object:\n"
+    "            {\"items\":[{\"item\":27,\"name\":\"subject commonName\",\n"
+    "              \"shape\":\"text\",\"value\":\"...\"},...]}\n"
+    "            values are strings (bytes in hex), numbers, or null for absent;\n"
+    "            a refused item has \"status\" instead of \"value\"\n"
+    "  --item N  only item N (decimal, or hex with 0x), whatever it answers. The\n"
+    "            top 8 bits of N are the form byte: 0x02000001 is the serial in\n"
+    "            uppercase hex, 0x01000001 its raw bytes. A code the tool does not\n"
+    "            know shows the library's number, length and bytes.\n"
+    "\n"
+    "Exit status: 1 when the certificate does not decode (one error line), and\n"
+    "with --item when the library refuses the item; else 0.\n";
+
+// Parses N of --item: decimal, or hex after 0x, at most 32 bits.
+bool ParseItem(std::string_view text, uint32_t& item) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    int digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    if (value > 0xFFFFFFFFu) return false;
+  }
+  item = static_cast<uint32_t>(value);
+  return true;
+}
+
+int RunCert(Args args) {
+  constexpr std::string_view kContext = "cert";
+  std::string_view path;
+  bool haveFile = false;
+  bool json = false;
+  bool oneItem = false;
+  uint32_t item = 0;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (IsHelp(arg)) {
+      PrintText(kCertUsage);
+      return kExitOk;
+    }
+    if (arg == "--json") {
+      json = true;
+    } else if (arg == "--item") {
+      if (i + 1 == args.size()) return UsageError(kContext, "--item needs a number");
+      if (!ParseItem(args[++i], item)) {
+        return UsageError(
+            kContext, "--item wants a number of up to 32 bits, not '" + std::string(args[i]) + "'");
+      }
+      oneItem = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError(kContext, "unknown option '" + std::string(arg) + "'");
+    } else if (haveFile) {
+      return UsageError(kContext, "more than one FILE given");
+    } else {
+      path = arg;
+      haveFile = true;
+    }
+  }
+  if (!haveFile) return UsageError(kContext, "missing FILE");
+
+  std::vector<unsigned char> der;
+  if (!LoadCertificate(kContext, path, der)) return kExitData;
+  // Every item decodes the whole certificate; the version tells whether it
+  // decodes at all.
+  const CertAnswer version = AskCertItem(der, KX_ITEM_VERSION);
+  if (version.status != KX_OK) {
+    return Fail(kExitData, kContext, LibraryError("GetCertInfo", version.status));
+  }
+
+  std::string out;
+  int exitStatus = kExitOk;
+  const auto add = [&](const CertItem* row, uint32_t code, const CertAnswer& answer) {
+    if (json) {
+      if (!out.empty()) out += ",";
+      out += CertJson(row, code, answer);
+    } else {
+      out += CertLine(row, code, answer);
+    }
+  };
+  if (oneItem) {
+    const CertAnswer answer = AskCertItem(der, item);
+    add(FindCertItem(item & kItemCodeMask), item, answer);
+    if (answer.status != KX_OK) exitStatus = kExitData;
+  } else {
+    for (const CertItem& row : kCertItems) {
+      if (!row.listed) continue;
+      const CertAnswer answer = row.code == KX_ITEM_VERSION ? version : AskCertItem(der, row.code);
+      if (CertCarries(row, answer)) add(&row, row.code, answer);
+    }
+  }
+  if (json) out = "{\"items\":[" + out + "]}\n";
+  return WriteOutput(kContext, out.data(), out.size()) ? exitStatus : kExitData;
+}
+
+// ---- verify --------------------------------------------------------------------
+
+// "2034-12-31 23:59:59 UTC" for the library's validity text, YYMMDDhhmmss
+// (UTCTime: years 50..99 are 19xx, 00..49 are 20xx) or YYYYMMDDhhmmss; any
+// other text as it is.
+std::string ReadableTime(std::string_view t) {
+  const bool digits = std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || (t.size() != 12 && t.size() != 14)) return "'" + TerminalText(t) + "'";
+  std::string year;
+  if (t.size() == 12) {
+    year = (t[0] >= '5' ? "19" : "20") + std::string(t.substr(0, 2));
+    t.remove_prefix(2);
+  } else {
+    year = std::string(t.substr(0, 4));
+    t.remove_prefix(4);
+  }
+  const auto part = [&t](std::size_t at) { return std::string(t.substr(at, 2)); };
+  return year + "-" + part(0) + "-" + part(2) + " " + part(4) + ":" + part(6) + ":" + part(8) +
+         " UTC";
+}
+
+// "notBefore 2025-01-01 00:00:00 UTC" from GetCertInfo item 21 or 22.
+std::string ValidityBound(const std::vector<unsigned char>& der, uint32_t item) {
+  const std::string_view label = item == KX_ITEM_NOT_BEFORE ? "notBefore" : "notAfter";
+  const CertAnswer answer = AskCertItem(der, item);
+  if (answer.status != KX_OK) {
+    return std::string(label) + " unknown (GetCertInfo: " + StatusText(answer.status) + ")";
+  }
+  return std::string(label) + " " + ReadableTime(answer.Bytes());
+}
+
+constexpr std::string_view kVerifyUsage =
+    "usage: kestrix verify FILE [YYYYMMDDhhmmss]\n"
+    "\n"
+    "Checks with the library's GetPreCertVerified that the time (UTC; the\n"
+    "current time when none is given) lies in the validity period of the\n"
+    "certificate in FILE (DER or PEM), bounds included, and prints one of\n"
+    "  valid (notBefore ..., notAfter ...)   followed by the sizes of the\n"
+    "                                        signed part and signature value\n"
+    "  not yet valid (notBefore ...)\n"
+    "  expired (notAfter ...)\n"
+    "A certificate that does not decode, validity dates the library does not\n"
+    "read, or a signed part over 2048 bytes or signature over 300 is an error.\n"
+    "\n"
+    "Exit status: 0 valid; 1 not yet valid, expired or an error; 2 bad usage\n"
+    "(a time that is not 14 digits among them).\n";
+
+int RunVerify(Args args) {
+  constexpr std::string_view kContext = "verify";
+  std::vector<std::string_view> operands;
+  for (std::string_view arg : args) {
+    if (IsHelp(arg)) {
+      PrintText(kVerifyUsage);
+      return kExitOk;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError(kContext, "unknown option '" + std::string(arg) + "'");
+    }
+    operands.push_back(arg);
+  }
+  if (operands.empty()) return UsageError(kContext, "missing FILE");
+  if (operands.size() > 2) return UsageError(kContext, "more than FILE and a time given");
+  std::string checkTime;
+  if (operands.size() == 2) {
+    checkTime = operands[1];
+    const bool digits = std::all_of(checkTime.begin(), checkTime.end(),
+                                    [](char c) { return c >= '0' && c <= '9'; });
+    if (checkTime.size() != 14 || !digits) {
+      return UsageError(kContext, "the time '" + checkTime + "' is not YYYYMMDDhhmmss");
+    }
+  }
+
+  std::vector<unsigned char> der;
+  if (!LoadCertificate(kContext, operands[0], der)) return kExitData;
+
+  unsigned char tbs[KX_MAX_TBS_SIZE];
+  unsigned char signature[KX_MAX_SIGNATURE_SIZE];
+  int32_t tbsLen = 0;
+  int32_t sigLen = 0;
+  const int32_t status = GetPreCertVerified(static_cast<int32_t>(der.size()), der.data(),
+                                            checkTime.empty() ? nullptr : checkTime.c_str(),
+                                            &tbsLen, tbs, &sigLen, signature);
+  std::string text;
+  int exitStatus = kExitData;
+  switch (status) {
+    case KX_OK:
+      text = "valid (" + ValidityBound(der, KX_ITEM_NOT_BEFORE) + ", " +
+             ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\ntbs: " + std::to_string(tbsLen) +
+             " bytes\nsignature: " + std::to_string(sigLen) + " bytes\n";
+      exitStatus = kExitOk;
+      break;
+    case KX_NOT_YET_VALID:
+      text = "not yet valid (" + ValidityBound(der, KX_ITEM_NOT_BEFORE) + ")\n";
+      break;
+    case KX_EXPIRED: text = "expired (" + ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\n"; break;
+    default: {
+      std::string cause = OversizedPart(der, OuterHeaderSize(der));
+      if (cause.empty() && status == KX_ERR_MALFORMED &&
+          AskCertItem(der, KX_ITEM_VERSION).status == KX_OK) {
+        cause =
+            "; the certificate decodes, so its validity dates (or the clock) are not in a form the "
+            "library reads";
+      }
+      return Fail(kExitData, kContext, LibraryError("GetPreCertVerified", status) + cause);
+    }
+  }
+  return WriteOutput(kContext, text.data(), text.size()) ? exitStatus : kExitData;
+}
+
+// ---- modulus -------------------------------------------------------------------
+
+constexpr std::string_view kModulusUsage =
+    "usage: kestrix modulus FILE\n"
+    "\n"
+    "Prints the RSA modulus of the key of the certificate in FILE (DER or PEM)\n"
+    "as the library's GetUsrPubKey hands it out, without a sign byte: lowercase\n"
+    "hex, 32 bytes a line, then\n"
+    "  modulus: N bytes (B bits)\n"
+    "A key that is not RSA (EC, DSA, Ed25519) or is over 300 bytes is refused.\n"
+    "When the certificate does not decode, the library itself prints the line\n"
+    "'GetCertInfo' on standard output before the tool's error.\n";
+
+int RunModulus(Args args) {
+  constexpr std::string_view kContext = "modulus";
+  std::string_view path;
+  if (int status = ParseFileOperand(kModulusUsage, kContext, args, true, path); status >= 0) {
+    return status;
+  }
+  std::vector<unsigned char> der;
+  if (!LoadCertificate(kContext, path, der)) return kExitData;
+
+  unsigned char modulus[KX_MAX_MODULUS_SIZE];
+  int32_t modulusLen = 0;
+  const int32_t status = GetUsrPubKey(der.data(), modulus, &modulusLen);
+  std::fflush(stdout);  // the library's own line goes before the tool's
+  if (status != KX_OK) {
+    std::string cause;
+    if (status == KX_ERR_MALFORMED && AskCertItem(der, KX_ITEM_VERSION).status == KX_OK) {
+      cause = AskCertItem(der, KX_ITEM_PUBLIC_KEY).status == KX_OK
+                  ? "; the certificate's key is not an RSA public key"
+                  : "; GetCertInfo refuses its public key (a key over 300 bytes)";
+    }
+    return Fail(kExitData, kContext, LibraryError("GetUsrPubKey", status) + cause);
+  }
+  if (modulusLen < 0 || modulusLen > KX_MAX_MODULUS_SIZE) {
+    return Fail(kExitData, kContext,
+                "GetUsrPubKey reported " + std::to_string(modulusLen) + " bytes, outside 0.." +
+                    std::to_string(KX_MAX_MODULUS_SIZE));
+  }
+  int32_t bits = 0;
+  if (modulusLen > 0) {
+    int32_t top = 0;
+    for (unsigned b = modulus[0]; b != 0; b >>= 1) ++top;
+    bits = (modulusLen - 1) * 8 + top;
+  }
+  std::string text;
+  AppendHexLines(text, modulus, modulusLen);
+  text += "modulus: " + std::to_string(modulusLen) + " bytes (" + std::to_string(bits) + " bits)\n";
   return WriteOutput(kContext, text.data(), text.size()) ? kExitOk : kExitData;
 }
 
@@ -579,6 +1390,9 @@ constexpr Command kCommands[] = {
     {"base64", "Base64 encode or decode (kestrix base64 --help)", RunBase64},
     {"tlv", "the element tree of a DER file", RunTlv},
     {"split", "a certificate's signed part and signature value", RunSplit},
+    {"cert", "the items of a certificate, as GetCertInfo answers them", RunCert},
+    {"verify", "whether a certificate is valid at a time", RunVerify},
+    {"modulus", "the RSA modulus of a certificate's key", RunModulus},
 };
 
 constexpr std::string_view kUsage =
@@ -593,6 +1407,8 @@ constexpr std::string_view kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The library writes certificate texts in the locale's character set.
+  std::setlocale(LC_ALL, "");
   std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   try {
     return Dispatch(kCommands, "", kUsage, args);

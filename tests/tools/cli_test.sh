@@ -10,6 +10,8 @@ fi
 kestrix="$1"
 cert="$2/cert-rsa2048.der"
 work="$(mktemp -d)"
+# The plain C locale: the library and the tool read it as UTF-8.
+export LC_ALL=C
 trap 'rm -rf "$work"' EXIT
 
 passed=0
@@ -169,9 +171,237 @@ refused="split: CerExpand returned -2 (KX_ERR_MALFORMED"
 expect_error "split big TBS" 1 "$refused.*; its TBSCertificate has [0-9]* bytes, more than 2048$" \
   -- "$kestrix" split "$2/certs/big-tbs.der"
 
+# ---- cert ------------------------------------------------------------------------------
+certs="$2/certs"
+sha1="$certs/rsa2048-sha1.der"
+
+# The value of a line "ITEM  NAME  SHAPE  VALUE" of the listing in FILE.
+# SHAPE is padded to 6 characters.
+item_value() { sed -n "s/^ *$2  .*  \(text  \|number\|bytes \|serial\)  //p" "$1"; }
+
+if "$kestrix" cert "$sha1" >"$work/cert" 2>"$work/err"; then
+  cn="$(openssl x509 -inform DER -in "$sha1" -noout -subject -nameopt multiline |
+    sed -n 's/^ *commonName *= //p')"
+  if grep -Eq "^  27  subject commonName +text    $cn\$" "$work/cert"; then
+    pass
+  else
+    fail "cert: no subject CN line for '$cn': $(grep ' 27 ' "$work/cert")"
+  fi
+  if [[ $(item_value "$work/cert" 44) == "40960 (0xa000: digitalSignature keyEncipherment)" ]]; then
+    pass
+  else
+    fail "cert: key usage line is '$(grep ' 44 ' "$work/cert")'"
+  fi
+  # The 20 zero bytes the library gives for a missing key identifier are not
+  # listed; rsa2048-sha1 has both identifiers, utf8-cjk only the subject's.
+  want_ski="$(openssl x509 -inform DER -in "$sha1" -noout -ext subjectKeyIdentifier |
+    sed -n '2s/[ :]//gp' | tr A-F a-f)"
+  if [[ $(item_value "$work/cert" 76) == "$want_ski (20 bytes)" ]] &&
+    "$kestrix" cert "$certs/utf8-cjk.der" >"$work/cjk" && ! grep -q '^  75 ' "$work/cjk" &&
+    grep -q '^  76 ' "$work/cjk"; then
+    pass
+  else
+    fail "cert: key identifier lines differ from openssl's or list an absent one"
+  fi
+else
+  fail "cert on rsa2048-sha1 failed: $(cat "$work/err")"
+fi
+
+# The serial line of every sample is openssl's serial in lowercase: neither
+# shows the sign byte DER puts before a serial whose top bit is set.
+for der in "$certs"/*.der "$cert"; do
+  want="$(openssl x509 -inform DER -in "$der" -noout -serial | sed 's/^serial=//' | tr A-F a-f)"
+  if "$kestrix" cert "$der" >"$work/listing" 2>"$work/err" &&
+    [[ $(item_value "$work/listing" 1) == "$want" ]]; then
+    pass
+  else
+    fail "cert $(basename "$der"): serial '$(item_value "$work/listing" 1)', openssl says '$want'"
+  fi
+done
+
+# The key usage of every sample names the bits openssl names, or is absent.
+ku_names() {
+  sed -n '/X509v3 Key Usage/{n;s/^ *//;s/, /\n/g;p}' "$1" | sed \
+    -e 's/Digital Signature/digitalSignature/' -e 's/Non Repudiation/nonRepudiation/' \
+    -e 's/Key Encipherment/keyEncipherment/' -e 's/Data Encipherment/dataEncipherment/' \
+    -e 's/Key Agreement/keyAgreement/' -e 's/Certificate Sign/keyCertSign/' \
+    -e 's/CRL Sign/cRLSign/' -e 's/Encipher Only/encipherOnly/' -e 's/Decipher Only/decipherOnly/' |
+    paste -sd ' '
+}
+for der in "$certs"/*.der; do
+  names="$(ku_names "${der%.der}.txt")"
+  got="$("$kestrix" cert "$der" --item 44 | sed 's/.*  number  //')"
+  if [[ -z $names && $got == absent ]] || [[ -n $names && $got == *": $names)" ]]; then
+    pass
+  else
+    fail "cert $(basename "$der"): key usage '$got', openssl names '$names'"
+  fi
+done
+
+# --json: valid JSON with the same items as the listing, values as text.
+if "$kestrix" cert "$sha1" --json >"$work/cert.json" &&
+  python3 -m json.tool "$work/cert.json" >/dev/null &&
+  [[ $(python3 -c 'import json, sys
+items = json.load(open(sys.argv[1]))["items"]
+print(len(items), [i["value"] for i in items if i["item"] == 27][0])' "$work/cert.json") == \
+  "$(wc -l <"$work/cert") $cn" ]]; then
+  pass
+else
+  fail "cert --json: not JSON, or other items than the listing: $(head -c 200 "$work/cert.json")"
+fi
+
+# --item N: that line alone, the same as in the listing.
+if [[ $("$kestrix" cert "$sha1" --item 27) == "$(grep '^  27 ' "$work/cert")" ]]; then
+  pass
+else
+  fail "cert --item 27: '$("$kestrix" cert "$sha1" --item 27)'"
+fi
+# The form byte: uppercase hex, and the raw bytes shown in hex.
+serial="$(item_value "$work/cert" 1)"
+if [[ $("$kestrix" cert "$sha1" --item 0x02000001) == *"  serial  ${serial^^}" ]] &&
+  [[ $("$kestrix" cert "$sha1" --item 0x01000001) == *"  bytes   $serial ($((${#serial} / 2)) bytes)" ]]; then
+  pass
+else
+  fail "cert --item with a form byte does not give the serial in upper case and raw"
+fi
+# A code not in use answers KX_OK with the outputs cleared.
+if [[ $("$kestrix" cert "$sha1" --item 4) == "   4  (not in use)"*"number 0, 0 bytes" ]]; then
+  pass
+else
+  fail "cert --item 4: '$("$kestrix" cert "$sha1" --item 4)'"
+fi
+
+# A 4096-bit key is refused on its own line; the rest of the listing stands.
+if "$kestrix" cert "$certs/rsa4096.der" >"$work/rsa4096" 2>"$work/err" &&
+  [[ $(item_value "$work/rsa4096" 39) == KX_ERR_MALFORMED ]] &&
+  [[ $(item_value "$work/rsa4096" 27) == "kestrix RSA-4096" ]]; then
+  pass
+else
+  fail "cert rsa4096: want the key line KX_ERR_MALFORMED and the names: $(cat "$work/rsa4096" "$work/err")"
+fi
+# Asked for alone, the refused item is the answer: its line, exit status 1.
+"$kestrix" cert "$certs/rsa4096.der" --item 39 >"$work/out" 2>"$work/err"
+status=$?
+if ((status == 1)) && [[ $(cat "$work/out") == "$(grep '^  39 ' "$work/rsa4096")" ]] &&
+  [[ ! -s $work/err ]]; then
+  pass
+else
+  fail "cert --item 39 on rsa4096: exit status $status, '$(cat "$work/out" "$work/err")'"
+fi
+
+# Texts: a tab as \x09, a backslash doubled, UTF-8 as it is; in JSON the
+# same characters escaped as JSON has them.
+if openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/key.pem" \
+  -outform DER -out "$work/odd.der" -days 1 -utf8 \
+  -subj "/CN=tab$(printf '\t')back\\\\slash\"quote/O=caf$(printf '\xc3\xa9')" 2>/dev/null; then
+  "$kestrix" cert "$work/odd.der" >"$work/odd" 2>&1
+  "$kestrix" cert "$work/odd.der" --json >"$work/odd.json" 2>&1
+  if [[ $(item_value "$work/odd" 27) == 'tab\x09back\\slash"quote' ]] &&
+    [[ $(item_value "$work/odd" 24) == "café" ]] &&
+    grep -qF '"value":"tab\u0009back\\slash\"quote"' "$work/odd.json" &&
+    grep -qF '"value":"café"' "$work/odd.json"; then
+    pass
+  else
+    fail "cert: escaping of the CN 'tab<TAB>back\\slash\"quote': $(cat "$work/odd" "$work/odd.json")"
+  fi
+else
+  fail "openssl could not make the certificate with a tab in its CN"
+fi
+
+# In a GBK locale the library writes GBK; the JSON is still UTF-8, the same.
+if locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
+  if LC_ALL=zh_CN.GBK "$kestrix" cert "$certs/utf8-cjk.der" --json >"$work/gbk.json" &&
+    "$kestrix" cert "$certs/utf8-cjk.der" --json >"$work/utf8.json" &&
+    cmp -s "$work/gbk.json" "$work/utf8.json" &&
+    LC_ALL=zh_CN.GBK "$kestrix" cert "$certs/utf8-cjk.der" --item 27 | iconv -f GBK -t UTF-8 |
+    grep -q ' 中国 测试$'; then
+    pass
+  else
+    fail "cert in zh_CN.GBK: the JSON differs from the UTF-8 one, or the CN is not GBK"
+  fi
+fi
+
+# PEM gives the same listing.
+openssl x509 -inform DER -in "$sha1" -outform PEM -out "$work/sha1.pem"
+if "$kestrix" cert "$work/sha1.pem" | cmp -s - "$work/cert"; then
+  pass
+else
+  fail "cert on the PEM form differs from the DER's"
+fi
+
+printf '\x30\x03\x02\x01\x00' >"$work/not-a-cert.der"
+expect_error "cert that does not decode" 1 "cert: GetCertInfo returned -2 (KX_ERR_MALFORMED" \
+  -- "$kestrix" cert "$work/not-a-cert.der"
+expect_error "cert truncated" 1 "cert: the certificate runs past the end of the file" \
+  -- "$kestrix" cert "$work/truncated.der"
+expect_error "cert --item without N" 2 "cert: --item needs a number" -- "$kestrix" cert "$sha1" --item
+expect_error "cert --item 2^32" 2 "cert: --item wants a number" \
+  -- "$kestrix" cert "$sha1" --item 0x100000000
+
+# ---- verify --------------------------------------------------------------------------
+# The bounds from openssl's dump beside each sample, as YYYYMMDDhhmmss.
+bound() {
+  date -u -d "$(sed -n "s/^ *Not $2 *: //p" "${1%.der}.txt") ${3:-}" +%Y%m%d%H%M%S
+}
+# expect_verify NAME CERT TIME WANT_STATUS WANT_FIRST_LINE
+expect_verify() {
+  "$kestrix" verify "$2" "$3" >"$work/verify" 2>"$work/err"
+  local status=$?
+  if ((status == $4)) && [[ $(head -n 1 "$work/verify") == "$5" ]]; then
+    pass
+  else
+    fail "verify $1 at $3: exit $status, '$(cat "$work/verify" "$work/err")'; want $4, '$5'"
+  fi
+}
+sha1_from="notBefore 2025-01-01 00:00:00 UTC"
+sha1_to="notAfter 2034-12-31 23:59:59 UTC"
+expect_verify "sha1 inside" "$sha1" 20300101000000 0 "valid ($sha1_from, $sha1_to)"
+expect_verify "sha1 at notBefore" "$sha1" "$(bound "$sha1" Before)" 0 "valid ($sha1_from, $sha1_to)"
+expect_verify "sha1 at notAfter" "$sha1" "$(bound "$sha1" After)" 0 "valid ($sha1_from, $sha1_to)"
+expect_verify "sha1 before" "$sha1" "$(bound "$sha1" Before '-1 second')" 1 \
+  "not yet valid ($sha1_from)"
+expect_verify "sha1 after" "$sha1" "$(bound "$sha1" After '+1 second')" 1 "expired ($sha1_to)"
+# A GeneralizedTime notAfter (2051).
+leaf="$certs/ec-p256-leaf.der"
+expect_verify "leaf after" "$leaf" "$(bound "$leaf" After '+1 second')" 1 \
+  "expired (notAfter 2051-06-30 12:00:00 UTC)"
+
+# Valid: the signed part and signature value as split cuts them.
+if "$kestrix" verify "$sha1" 20300101000000 >"$work/verify" &&
+  "$kestrix" split "$sha1" >"$work/split-sha1" &&
+  [[ $(sed -n 2,3p "$work/verify") == "$(sed -n 1,2p "$work/split-sha1")" ]]; then
+  pass
+else
+  fail "verify: sizes '$(sed -n 2,3p "$work/verify")' differ from split's"
+fi
+expect_error "verify rsa4096" 1 \
+  "verify: GetPreCertVerified returned -2 (KX_ERR_MALFORMED.*; its signature value has 512 bytes" \
+  -- "$kestrix" verify "$certs/rsa4096.der" 20300101000000
+expect_error "verify short time" 2 "verify: the time '2030' is not YYYYMMDDhhmmss" \
+  -- "$kestrix" verify "$sha1" 2030
+expect_error "verify time with a letter" 2 "is not YYYYMMDDhhmmss" \
+  -- "$kestrix" verify "$sha1" 2030010100000Z
+expect_error "verify without FILE" 2 "verify: missing FILE" -- "$kestrix" verify
+
+# ---- modulus -------------------------------------------------------------------------
+for name in rsa2048-sha1 v1-rsa1024; do
+  der="$certs/$name.der"
+  want="$(openssl x509 -inform DER -in "$der" -noout -modulus | sed 's/^Modulus=//')"
+  if "$kestrix" modulus "$der" >"$work/modulus" 2>"$work/err" &&
+    [[ $(head -n -1 "$work/modulus" | tr -d '\n' | tr a-f A-F) == "$want" ]] &&
+    [[ $(tail -n 1 "$work/modulus") == "modulus: $((${#want} / 2)) bytes ($((${#want} * 4)) bits)" ]] &&
+    [[ $(head -n -1 "$work/modulus" | awk 'length != 64' | wc -l) -eq 0 ]]; then
+    pass
+  else
+    fail "modulus $name: not openssl's modulus in lines of 32 bytes: $(cat "$work/modulus" "$work/err")"
+  fi
+done
+expect_error "modulus of an EC key" 1 "modulus: GetUsrPubKey returned -2 (KX_ERR_MALFORMED" \
+  -- "$kestrix" modulus "$leaf"
+
 # ---- usage ---------------------------------------------------------------------------
 for args in "--help" "-h" "base64 --help" "base64 encode --help" "base64 decode -h" \
-  "tlv --help" "split -h"; do
+  "tlv --help" "split -h" "cert --help" "verify -h" "modulus --help"; do
   # shellcheck disable=SC2086
   if "$kestrix" $args >"$work/out" 2>"$work/err" && grep -q '^usage: kestrix' "$work/out" &&
     [[ ! -s $work/err ]]; then
