@@ -11,6 +11,7 @@
 #ifndef KESTRIX_H
 #define KESTRIX_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -256,6 +257,57 @@ KESTRIX_API int32_t KESTRIX_CALL GetPreCertVerified(int32_t certLen, const unsig
                                                     const char* checkTime, int32_t* tbsLen,
                                                     unsigned char* tbsOut, int32_t* sigLen,
                                                     unsigned char* sigOut);
+
+/* ---- Certificate requests ------------------------------------------------------
+ * RC_decodep10pemtxt fills a P10RequestInfo: its layout is fixed (1860
+ * bytes, no gaps, the integer little-endian on every platform the library
+ * ships for), so callers built by any compiler share it.
+ */
+typedef struct P10RequestInfo {
+  unsigned char publicKey[300]; /* the subject public key (for RSA the DER RSAPublicKey) */
+  int32_t publicKeyLen;         /* valid bytes in publicKey */
+  char country[20];             /* subject fields: NUL-terminated, ANSI code page */
+  char organization[256];
+  char organizationalUnit[256];
+  char stateOrProvince[256];
+  char commonName[256];
+  char locality[256];
+  char email[256];
+} P10RequestInfo;
+
+#if defined(__cplusplus)
+#define KX_LAYOUT_CHECK(cond, name) static_assert(cond, #name)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define KX_LAYOUT_CHECK(cond, name) _Static_assert(cond, #name)
+#else
+#define KX_LAYOUT_CHECK(cond, name) typedef char kx_layout_check_##name[(cond) ? 1 : -1]
+#endif
+KX_LAYOUT_CHECK(sizeof(P10RequestInfo) == 1860, p10_size);
+KX_LAYOUT_CHECK(offsetof(P10RequestInfo, publicKeyLen) == 300, p10_public_key_len);
+KX_LAYOUT_CHECK(offsetof(P10RequestInfo, country) == 304, p10_country);
+KX_LAYOUT_CHECK(offsetof(P10RequestInfo, organization) == 324, p10_organization);
+KX_LAYOUT_CHECK(offsetof(P10RequestInfo, organizationalUnit) == 580, p10_organizational_unit);
+KX_LAYOUT_CHECK(offsetof(P10RequestInfo, stateOrProvince) == 836, p10_state_or_province);
+KX_LAYOUT_CHECK(offsetof(P10RequestInfo, commonName) == 1092, p10_common_name);
+KX_LAYOUT_CHECK(offsetof(P10RequestInfo, locality) == 1348, p10_locality);
+KX_LAYOUT_CHECK(offsetof(P10RequestInfo, email) == 1604, p10_email);
+#undef KX_LAYOUT_CHECK
+
+/* Decodes the PEM PKCS#10 request in the NUL-terminated text: finds the
+ * "-----BEGIN NEW CERTIFICATE REQUEST-----" armour line (anywhere in the
+ * text), else "-----BEGIN CERTIFICATE REQUEST-----", gathers the Base64
+ * lines below it (carriage returns left out, each line at most 88 bytes
+ * with its line feed) up to a line beginning with "-", decodes and parses
+ * the request, and fills *record. size is the room of each of the two work
+ * buffers: at least the number of Base64 characters and the capacity
+ * PemToDer needs for them; the length of the whole text always suffices.
+ * Returns KX_OK, KX_NO_REQUEST_ARMOUR, KX_ERR_LENGTH (the sizes, or an empty
+ * body), KX_ERR_MALFORMED (a character outside Base64, a malformed request,
+ * a key or signature over 300 bytes), or KX_ERR_NO_MEMORY; on every failure
+ * *record is left as it was. A few failures also print a diagnostic line on
+ * standard output. */
+KESTRIX_API int32_t KESTRIX_CALL RC_decodep10pemtxt(const char* text, int32_t size,
+                                                    P10RequestInfo* record);
 
 /* ---- Base64 ---------------------------------------------------------------
  * Standard alphabet (RFC 4648) with "=" padding; no armour, no line breaks.
