@@ -121,6 +121,14 @@ inline Reader Vouched(const std::uint8_t* p, std::size_t n) {
   return Remaining(r) == n && (n == 0 || std::memcmp(r.pos, expected, n) == 0);
 }
 
+// Finds the first byte `b` in the view: its offset from pos.
+[[nodiscard]] inline bool FindByte(const Reader& r, std::uint8_t b, std::size_t& offset) {
+  const void* found = Remaining(r) == 0 ? nullptr : std::memchr(r.pos, b, Remaining(r));
+  if (found == nullptr) return false;
+  offset = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - r.pos);
+  return true;
+}
+
 // Copies every byte of the view to dst, which must hold Remaining(r) bytes.
 void CopyBytes(const Reader& r, std::uint8_t* dst);
 

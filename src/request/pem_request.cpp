@@ -32,22 +32,28 @@ constexpr std::uint8_t kArmourStart = '-';
 // line feed stands within its first kMaxLineLength bytes; 0 otherwise.
 std::size_t LineLength(const Reader& text) {
   Reader window{};
-  if (!der::PeekBytes(text, std::min<std::size_t>(der::Remaining(text), kMaxLineLength), window)) {
+  std::size_t lineFeed = 0;
+  if (!der::PeekBytes(text, std::min<std::size_t>(der::Remaining(text), kMaxLineLength), window) ||
+      !der::FindByte(window, kLineFeed, lineFeed)) {
     return 0;
   }
-  const void* lineFeed = std::memchr(window.pos, kLineFeed, der::Remaining(window));
-  if (lineFeed == nullptr) return 0;
-  return static_cast<std::size_t>(static_cast<const std::uint8_t*>(lineFeed) - window.pos) + 1;
+  return lineFeed + 1;
 }
 
 // Appends the line's characters but its line feed and every carriage return
 // to the Base64 buffer; false when they do not fit.
 bool AppendLine(Reader line, char* base64, std::size_t size, std::size_t& gathered) {
-  std::uint8_t c = 0;
-  while (der::ReadByte(line, c)) {
-    if (c == kCarriageReturn || c == kLineFeed) continue;
-    if (gathered == size) return false;
-    base64[gathered++] = static_cast<char>(c);
+  Reader rest{};
+  (void)der::ReadBytes(line, der::Remaining(line) - 1, rest);  // all but the line feed
+  while (!der::ExpectEnd(rest)) {
+    std::size_t run = 0;
+    const bool carriageReturn = der::FindByte(rest, kCarriageReturn, run);
+    if (!carriageReturn) run = der::Remaining(rest);
+    Reader segment{};
+    if (run > size - gathered || !der::ReadBytes(rest, run, segment)) return false;
+    der::CopyBytes(segment, reinterpret_cast<std::uint8_t*>(base64 + gathered));
+    gathered += run;
+    if (carriageReturn) (void)der::Skip(rest, 1);
   }
   return true;
 }
