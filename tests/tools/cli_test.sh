@@ -399,9 +399,124 @@ done
 expect_error "modulus of an EC key" 1 "modulus: GetUsrPubKey returned -2 (KX_ERR_MALFORMED" \
   -- "$kestrix" modulus "$leaf"
 
+# ---- csr -----------------------------------------------------------------------------
+requests="$2/requests"
+csr="$requests/rsa2048.pem"
+
+# The subject lines "NAME: VALUE" openssl reads from the request in FILE, for
+# the seven attributes the library hands out, sorted.
+openssl_subject() {
+  local names='countryName\|organizationName\|organizationalUnitName\|stateOrProvinceName'
+  names+='\|commonName\|localityName\|emailAddress'
+  openssl req -in "$1" -noout -subject -nameopt multiline,-esc_msb,utf8 |
+    sed -n "s/^ *\($names\) *= /\1: /p" | sort
+}
+# The key BIT STRING's content less its first byte, in hex, as openssl
+# encodes the request's SubjectPublicKeyInfo.
+openssl_key_hex() {
+  openssl req -in "$1" -noout -pubkey | openssl pkey -pubin -outform DER -out "$work/spki.der" ||
+    return 1
+  local at hl len
+  read -r at hl len < <(openssl asn1parse -inform DER -in "$work/spki.der" |
+    sed -n 's/^ *\([0-9]*\):d=1 *hl=\([0-9]*\) *l= *\([0-9]*\) prim: BIT STRING.*/\1 \2 \3/p')
+  [[ -n $len ]] || return 1
+  tail -c +$((at + hl + 2)) "$work/spki.der" | head -c $((len - 1)) | od -An -tx1 -v | tr -d ' \n'
+}
+# The parts of a csr listing in FILE: subject lines (sorted), the key line,
+# the key hex joined.
+csr_subject() { sed '/^public key: /,$d' "$1" | sort; }
+csr_key_line() { grep '^public key: ' "$1"; }
+csr_key_lines() { sed '1,/^public key: /d' "$1"; }
+csr_key_hex() { csr_key_lines "$1" | tr -d '\n'; }
+
+# Every sample request (RSA, EC P-256, Ed25519 with a CJK subject, DSA):
+# openssl's subject fields and key bytes, the key in lines of 32 bytes.
+for pem in "$requests"/*.pem; do
+  name="$(basename "$pem" .pem)"
+  if ! "$kestrix" csr "$pem" >"$work/csr" 2>"$work/err"; then
+    fail "csr $name failed: $(cat "$work/err")"
+    continue
+  fi
+  want_key="$(openssl_key_hex "$pem")"
+  if [[ $(csr_subject "$work/csr") == "$(openssl_subject "$pem")" ]] &&
+    [[ -n $want_key && $(csr_key_hex "$work/csr") == "$want_key" ]] &&
+    [[ $(csr_key_line "$work/csr") == "public key: $((${#want_key} / 2)) bytes" ]] &&
+    [[ $(csr_key_lines "$work/csr" | head -n -1 | awk 'length != 64' | wc -l) -eq 0 ]]; then
+    pass
+  else
+    fail "csr $name: subject or key differs from openssl's: $(cat "$work/csr")"
+  fi
+done
+
+# The RSA-2048 sample: the CN line and the 270-byte DER RSAPublicKey.
+if "$kestrix" csr "$csr" >"$work/csr" 2>"$work/err"; then
+  csr_cn="$(openssl req -in "$csr" -noout -subject -nameopt multiline |
+    sed -n 's/^ *commonName *= //p')"
+  if [[ -n $csr_cn ]] && grep -qxF "commonName: $csr_cn" "$work/csr" &&
+    [[ $(csr_key_line "$work/csr") == "public key: 270 bytes" ]] &&
+    [[ $(csr_key_hex "$work/csr") == 3082010a0282010100* ]]; then
+    pass
+  else
+    fail "csr rsa2048: want the CN '$csr_cn' and a 270-byte RSAPublicKey: $(cat "$work/csr")"
+  fi
+else
+  fail "csr rsa2048 failed: $(cat "$work/err")"
+fi
+
+# --json: valid JSON holding the same subject and key as the listing.
+want_json="$(csr_subject "$work/csr")"$'\n'"$(csr_key_line "$work/csr")"
+want_json+=$'\n'"$(csr_key_hex "$work/csr")"
+if "$kestrix" csr "$csr" --json >"$work/csr.json" &&
+  python3 -m json.tool "$work/csr.json" >/dev/null &&
+  [[ $(python3 -c 'import json, sys
+r = json.load(open(sys.argv[1]))
+for k, v in sorted(r["subject"].items()): print(k + ": " + v)
+print("public key: %d bytes" % r["publicKeyLen"])
+print(r["publicKey"])' "$work/csr.json") == "$want_json" ]]; then
+  pass
+else
+  fail "csr --json: not JSON, or not the listing's subject and key: $(head -c 300 "$work/csr.json")"
+fi
+
+# A certificate's PEM has no request armour: the library's status 5.
+expect_error "csr on a certificate" 1 \
+  "csr: RC_decodep10pemtxt returned 5 (KX_NO_REQUEST_ARMOUR: no request armour line in the text)$" \
+  -- "$kestrix" csr "$work/cert.pem"
+# A NUL byte would end the library's text early: the tool refuses the file.
+{
+  head -n 3 "$csr"
+  printf '\0'
+  tail -n +4 "$csr"
+} >"$work/nul.pem"
+expect_error "csr with a NUL byte" 1 \
+  "csr: the text holds a NUL byte at offset $(head -n 3 "$csr" | wc -c);" \
+  -- "$kestrix" csr "$work/nul.pem"
+: >"$work/empty.pem"
+expect_error "csr on an empty file" 1 "csr: RC_decodep10pemtxt returned 5 (KX_NO_REQUEST_ARMOUR" \
+  -- "$kestrix" csr "$work/empty.pem"
+# A request of version 2 (its INTEGER at offset 10 set to 1): the library's
+# own line on stdout, then the tool's error.
+openssl req -in "$csr" -outform DER -out "$work/v2.der"
+printf '\x01' | dd of="$work/v2.der" bs=1 seek=10 conv=notrunc status=none
+{
+  echo "-----BEGIN CERTIFICATE REQUEST-----"
+  openssl base64 -in "$work/v2.der"
+  echo "-----END CERTIFICATE REQUEST-----"
+} >"$work/v2.pem"
+expect_error "csr of version 2" 1 "csr: RC_decodep10pemtxt returned -2 (KX_ERR_MALFORMED" \
+  --partial "$kestrix" csr "$work/v2.pem"
+if [[ $(cat "$work/out") == "Version error" ]]; then
+  pass
+else
+  fail "csr of version 2: stdout is '$(cat "$work/out")', want the library's 'Version error'"
+fi
+expect_error "csr without FILE" 2 "csr: missing FILE" -- "$kestrix" csr
+expect_error "csr unknown option" 2 "csr: unknown option '--text'" -- "$kestrix" csr "$csr" --text
+
 # ---- usage ---------------------------------------------------------------------------
 for args in "--help" "-h" "base64 --help" "base64 encode --help" "base64 decode -h" \
-  "tlv --help" "split -h" "cert --help" "verify -h" "modulus --help"; do
+  "tlv --help" "split -h" "cert --help" "verify -h" "modulus --help" \
+  "csr --help"; do
   # shellcheck disable=SC2086
   if "$kestrix" $args >"$work/out" 2>"$work/err" && grep -q '^usage: kestrix' "$work/out" &&
     [[ ! -s $work/err ]]; then
