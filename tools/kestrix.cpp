@@ -194,26 +194,54 @@ void AppendHexLines(std::string& text, const unsigned char* bytes, int32_t size)
   }
 }
 
-// Takes at most one operand, FILE; "-h"/"--help" prints the usage.
-// Returns -1 to go on, else the exit status to return.
-int ParseFileOperand(std::string_view usage, std::string_view context, Args args, bool required,
-                     std::string_view& file) {
+// An option of a command: a flag, or, with `value`, one that takes the
+// argument after it.
+struct Option {
+  std::string_view name;
+  bool* seen;
+  std::string_view* value = nullptr;
+  std::string_view valueName = {};  // "a number", for the message when it is missing
+};
+
+// Takes the command's options and at most one operand, FILE; "-h"/"--help"
+// prints the usage. Returns -1 to go on, else the exit status to return.
+int ParseArguments(std::string_view usage, std::string_view context, Args args, bool required,
+                   std::span<const Option> options, std::string_view& file) {
   file = {};
   bool haveFile = false;
-  for (std::string_view arg : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
     if (IsHelp(arg)) {
       PrintText(usage);
       return kExitOk;
     }
-    if (arg.size() > 1 && arg[0] == '-') {
+    const auto option = std::find_if(options.begin(), options.end(),
+                                     [arg](const Option& o) { return o.name == arg; });
+    if (option != options.end()) {
+      *option->seen = true;
+      if (option->value != nullptr) {
+        if (i + 1 == args.size()) {
+          return UsageError(context, std::string(arg) + " needs " + std::string(option->valueName));
+        }
+        *option->value = args[++i];
+      }
+    } else if (arg.size() > 1 && arg[0] == '-') {
       return UsageError(context, "unknown option '" + std::string(arg) + "'");
+    } else if (haveFile) {
+      return UsageError(context, "more than one FILE given");
+    } else {
+      file = arg;
+      haveFile = true;
     }
-    if (haveFile) return UsageError(context, "more than one FILE given");
-    file = arg;
-    haveFile = true;
   }
   if (required && !haveFile) return UsageError(context, "missing FILE");
   return -1;
+}
+
+// A command whose only arguments are FILE and --help.
+int ParseFileOperand(std::string_view usage, std::string_view context, Args args, bool required,
+                     std::string_view& file) {
+  return ParseArguments(usage, context, args, required, {}, file);
 }
 
 // ---- base64 --------------------------------------------------------------------
@@ -1150,35 +1178,18 @@ bool ParseItem(std::string_view text, uint32_t& item) {
 int RunCert(Args args) {
   constexpr std::string_view kContext = "cert";
   std::string_view path;
-  bool haveFile = false;
   bool json = false;
   bool oneItem = false;
-  uint32_t item = 0;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
-    if (IsHelp(arg)) {
-      PrintText(kCertUsage);
-      return kExitOk;
-    }
-    if (arg == "--json") {
-      json = true;
-    } else if (arg == "--item") {
-      if (i + 1 == args.size()) return UsageError(kContext, "--item needs a number");
-      if (!ParseItem(args[++i], item)) {
-        return UsageError(
-            kContext, "--item wants a number of up to 32 bits, not '" + std::string(args[i]) + "'");
-      }
-      oneItem = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return UsageError(kContext, "unknown option '" + std::string(arg) + "'");
-    } else if (haveFile) {
-      return UsageError(kContext, "more than one FILE given");
-    } else {
-      path = arg;
-      haveFile = true;
-    }
+  std::string_view itemText;
+  const Option options[] = {{"--json", &json}, {"--item", &oneItem, &itemText, "a number"}};
+  if (int status = ParseArguments(kCertUsage, kContext, args, true, options, path); status >= 0) {
+    return status;
   }
-  if (!haveFile) return UsageError(kContext, "missing FILE");
+  uint32_t item = 0;
+  if (oneItem && !ParseItem(itemText, item)) {
+    return UsageError(
+        kContext, "--item wants a number of up to 32 bits, not '" + std::string(itemText) + "'");
+  }
 
   std::vector<unsigned char> der;
   if (!LoadCertificate(kContext, path, der)) return kExitData;
@@ -1435,25 +1446,11 @@ std::string_view FieldText(const RequestField& field) {
 int RunCsr(Args args) {
   constexpr std::string_view kContext = "csr";
   std::string_view path;
-  bool haveFile = false;
   bool json = false;
-  for (std::string_view arg : args) {
-    if (IsHelp(arg)) {
-      PrintText(kCsrUsage);
-      return kExitOk;
-    }
-    if (arg == "--json") {
-      json = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return UsageError(kContext, "unknown option '" + std::string(arg) + "'");
-    } else if (haveFile) {
-      return UsageError(kContext, "more than one FILE given");
-    } else {
-      path = arg;
-      haveFile = true;
-    }
+  const Option options[] = {{"--json", &json}};
+  if (int status = ParseArguments(kCsrUsage, kContext, args, true, options, path); status >= 0) {
+    return status;
   }
-  if (!haveFile) return UsageError(kContext, "missing FILE");
 
   std::vector<unsigned char> input;
   if (!ReadInput(kContext, path, kMaxInput, "bytes", input)) return kExitData;
