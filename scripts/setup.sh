@@ -15,6 +15,7 @@ packages=(
   locales             # localedef, for the GBK locale below
   ca-certificates     # the CA bundle the query tests walk
   libmbedtls-dev      # a peer parser for the certificate benchmark
+  g++-mingw-w64-i686  # the 32-bit Windows DLL
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # The whole test suite:
 #   1. the normal build in build/, warnings as errors, all tests;
 #   2. an AddressSanitizer + UBSan build in build-asan/, all tests;
-#   3. with clang: the fuzz targets in build-fuzz/, 20 seconds each.
+#   3. with clang: the fuzz targets in build-fuzz/, 20 seconds each;
+#   4. the 32-bit Windows DLL in build-win32/, checked without running it.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -96,6 +97,10 @@ else
   echo "fuzzing: ${#fuzz_sources[@]} targets ran ${fuzz_seconds}s each without a crash"
   passed=$((passed + ${#fuzz_sources[@]}))
 fi
+
+step "32-bit Windows DLL (build-win32/)"
+./scripts/check-win32.sh | tee "$logs/win32.log"
+passed=$((passed + $(sed -n 's/^win32: \([0-9]*\) passed, 0 failed$/\1/p' "$logs/win32.log")))
 
 step "all steps passed"
 echo "total: $passed passed, 0 failed"

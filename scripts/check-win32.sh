@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the 32-bit Windows DLL with MinGW-w64 and checks it without running
+# it: exactly the eleven undecorated exports, imports from KERNEL32.dll and
+# msvcrt.dll only, and every export stdcall with 4 bytes an argument (from
+# the objects' decorated names and from each export's own `ret $N`).
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+build=build-win32
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
+  -DKESTRIX_TESTS=OFF -DKESTRIX_BENCH=OFF -DKESTRIX_TOOLS=OFF -DKESTRIX_WERROR=ON >/dev/null
+cmake --build "$build" -j"$(nproc)" --target kestrix kestrix_core
+dll="$build/kestrix.dll"
+
+# Each export and the bytes of arguments its caller pushes.
+declare -A stack=(
+  [getcertlen]=4 [getTVL]=16 [CerExpand]=20 [GetCertInfo]=24 [GetUsrPubKey]=12
+  [GetPreCertVerified]=28 [DerToPem]=16 [PemToDer]=16 [EncodePEMBlock]=16
+  [DecodePEMBlock]=16 [RC_decodep10pemtxt]=12
+)
+passed=0
+failed=0
+check() {  # check DESCRIPTION COMMAND...
+  if "${@:2}"; then
+    passed=$((passed + 1))
+  else
+    echo "FAIL: $1" >&2
+    failed=$((failed + 1))
+  fi
+}
+
+headers="$(i686-w64-mingw32-objdump -p "$dll")"
+exports="$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" |
+  sed -n 's/^\s*\[ *[0-9]*\] \(.*\)$/\1/p' | sort)"
+expected="$(printf '%s\n' "${!stack[@]}" | sort)"
+echo "exports:"; sed 's/^/  /' <<<"$exports"
+check "the export table holds exactly the eleven names" test "$exports" = "$expected"
+
+imports="$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | sort)"
+echo "imports:"; sed 's/^/  /' <<<"$imports"
+check "the DLL imports KERNEL32.dll and msvcrt.dll only" \
+  test "$imports" = "$(printf 'KERNEL32.dll\nmsvcrt.dll')"
+
+symbols="$(i686-w64-mingw32-nm "$build/libkestrix_core.a" 2>/dev/null)"
+code="$(i686-w64-mingw32-objdump -d --no-show-raw-insn "$dll")"
+for name in "${!stack[@]}"; do
+  n=${stack[$name]}
+  check "$name is decorated _$name@$n" grep -q " T _$name@$n\$" <<<"$symbols"
+  ret="$(awk -v f="<_$name@$n>:" '$2 == f {on = 1; next} on && /^$/ {exit} on' <<<"$code" |
+    grep -o 'ret *\$0x[0-9a-f]*' | sort -u || true)"
+  check "$name returns with ret \$$(printf '0x%x' "$n") ($ret)" \
+    test "$ret" = "ret    \$$(printf '0x%x' "$n")"
+  printf '  %-20s stdcall %2d bytes: %s\n' "$name" "$n" "$ret"
+done
+
+echo "win32: $passed passed, $failed failed"
+((failed == 0))
