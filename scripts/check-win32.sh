@@ -53,5 +53,12 @@ for name in "${!stack[@]}"; do
   printf '  %-20s stdcall %2d bytes: %s\n' "$name" "$n" "$ret"
 done
 
+zip="$(./scripts/dist-win32.sh)"
+contents="$(unzip -Z1 "$zip" 2>/dev/null || python3 -m zipfile -l "$zip" | awk 'NR > 1 {print $1}')"
+echo "$zip:"; sed 's/^/  /' <<<"$contents"
+for file in kestrix.dll libkestrix.dll.a kestrix.def kestrix.h; do
+  check "the zip holds $file" grep -q "/$file\$" <<<"$contents"
+done
+
 echo "win32: $passed passed, $failed failed"
 ((failed == 0))

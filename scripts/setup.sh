@@ -16,6 +16,7 @@ packages=(
   ca-certificates     # the CA bundle the query tests walk
   libmbedtls-dev      # a peer parser for the certificate benchmark
   g++-mingw-w64-i686  # the 32-bit Windows DLL
+  pkg-config          # the packaging test
 )
 
 missing=()
