@@ -17,6 +17,8 @@ packages=(
   libmbedtls-dev      # a peer parser for the certificate benchmark
   g++-mingw-w64-i686  # the 32-bit Windows DLL
   pkg-config          # the packaging test
+  g++-mingw-w64-x86-64  # the 64-bit Windows DLL, run under Wine
+  wine64              # runs a Windows caller of that DLL
 )
 
 missing=()

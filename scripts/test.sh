@@ -3,7 +3,8 @@
 #   1. the normal build in build/, warnings as errors, all tests;
 #   2. an AddressSanitizer + UBSan build in build-asan/, all tests;
 #   3. with clang: the fuzz targets in build-fuzz/, 20 seconds each;
-#   4. the 32-bit Windows DLL in build-win32/, checked without running it.
+#   4. the 32-bit Windows DLL in build-win32/, checked without running it;
+#   5. the 64-bit Windows DLL in build-win64/, called by a Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -101,6 +102,10 @@ fi
 step "32-bit Windows DLL (build-win32/)"
 ./scripts/check-win32.sh | tee "$logs/win32.log"
 passed=$((passed + $(sed -n 's/^win32: \([0-9]*\) passed, 0 failed$/\1/p' "$logs/win32.log")))
+
+step "64-bit Windows DLL under Wine (build-win64/)"
+./scripts/check-win64.sh | tee "$logs/win64.log"
+passed=$((passed + $(sed -n 's/^win64: \([0-9]*\) passed, 0 failed$/\1/p' "$logs/win64.log")))
 
 step "all steps passed"
 echo "total: $passed passed, 0 failed"
