@@ -20,5 +20,35 @@ timeout 600 "$wine" "$build/tests/windows/kestrix_caller.exe" "$build/kestrix.dl
   samples/cert-rsa2048.der samples/requests/rsa2048.pem 2>/dev/null | tr -d '\r' | tee "$log" ||
   true
 answered="$(sed -n 's/^caller: \([0-9]*\) of 11 exports answered as expected$/\1/p' "$log")"
-echo "win64: ${answered:-0} passed, $((11 - ${answered:-0})) failed"
-[[ ${answered:-0} -eq 11 ]]
+passed=${answered:-0}
+failed=$((11 - passed))
+
+# The real code-page conversion: the UTF8String CN "中国 测试" comes out in
+# code page 936 (GBK) under a Chinese locale, and as the default character
+# "?" in code page 1252 under the C locale.
+cn_of() {  # cn_of LANG: the subject commonName bytes the caller printed, in hex
+  LANG="$1" LC_ALL="$1" timeout 600 "$wine" "$build/tests/windows/kestrix_caller.exe" \
+    "$build/kestrix.dll" samples/certs/utf8-cjk.der samples/requests/rsa2048.pem 2>/dev/null |
+    tr -d '\r' | LC_ALL=C sed -n 's/^GetCertInfo .*subject commonName "\(.*\)"$/\1/p' |
+    tr -d '\n' | od -An -tx1 | tr -d ' \n' || true
+}
+code_page_check() {  # code_page_check LANG EXPECTED_HEX
+  local got
+  got="$(cn_of "$1")"
+  if [[ $got == "$2" ]]; then
+    echo "  $1: subject commonName $got"
+    passed=$((passed + 1))
+  else
+    echo "FAIL: $1: subject commonName $got, expected $2" >&2
+    failed=$((failed + 1))
+  fi
+}
+if locale -a 2>/dev/null | grep -i '^zh_CN\.utf8$' >/dev/null; then
+  code_page_check zh_CN.UTF-8 "$(printf '中国 测试' | iconv -f UTF-8 -t GBK | od -An -tx1 | tr -d ' \n')"
+else
+  echo "  zh_CN.UTF-8 locale missing: the code page 936 check is skipped"
+fi
+code_page_check C "$(printf '?? ??' | od -An -tx1 | tr -d ' \n')"
+
+echo "win64: $passed passed, $failed failed"
+((failed == 0))

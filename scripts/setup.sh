@@ -48,11 +48,17 @@ else
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# A double-byte code page for the text-conversion tests (skipped without it).
-if locale -a 2>/dev/null | grep -i '^zh_CN\.gbk$' >/dev/null; then
-  echo "setup: zh_CN.GBK locale present"
-elif "${as_root[@]}" localedef -i zh_CN -f GBK zh_CN.GBK; then
-  echo "setup: created the zh_CN.GBK locale"
-else
-  echo "setup: could not create the zh_CN.GBK locale; the GBK tests will be skipped" >&2
-fi
+# A double-byte code page for the text-conversion tests (skipped without it),
+# and the Chinese UTF-8 locale under which Wine's ANSI code page is 936.
+for locale in zh_CN.GBK:GBK zh_CN.UTF-8:UTF-8; do
+  name=${locale%%:*}
+  charset=${locale##*:}
+  pattern="^zh_CN\.$(tr -d '-' <<<"${charset,,}")\$"
+  if locale -a 2>/dev/null | grep -i "$pattern" >/dev/null; then
+    echo "setup: $name locale present"
+  elif "${as_root[@]}" localedef -i zh_CN -f "$charset" "$name"; then
+    echo "setup: created the $name locale"
+  else
+    echo "setup: could not create the $name locale; the tests that need it are skipped" >&2
+  fi
+done
