@@ -12,6 +12,7 @@
 #include "cert/name.h"
 #include "cert/store.h"
 #include "der/reader.h"
+#include "kestrix.h"
 
 namespace kx::cert {
 namespace {
@@ -22,10 +23,7 @@ using der::Reader;
 using der::Remaining;
 
 constexpr std::int32_t kOk = 0;
-constexpr std::int32_t kMalformed = -2;
 
-// Tags tested inside extension values.
-constexpr std::uint8_t kTagBmpString = 0x1E;
 // GeneralName choices.
 constexpr std::uint8_t kTagOtherName = 0xA0;
 constexpr std::uint8_t kTagRfc822Name = 0x81;
@@ -119,7 +117,7 @@ void StoreAuthoritySerial(Reader serial, CertExtInfo& info) {
 
 // ---- Handlers -----------------------------------------------------------------
 // Each takes the extension's value V (inside the input, at most 700 bytes),
-// writes the fields it owns and returns kOk, or kMalformed to fail the walk.
+// writes the fields it owns and returns kOk, or KX_ERR_MALFORMED to fail the walk.
 
 using Handler = std::int32_t (*)(Reader value, CertExtInfo& info, TextField field);
 
@@ -316,7 +314,7 @@ std::int32_t HandleOcspLocations(Reader value, CertExtInfo& info, TextField) {
 // A value that is not a SEQUENCE fails the whole walk.
 std::int32_t HandleAuthorityKey(Reader value, CertExtInfo& info, TextField) {
   std::uint8_t tag = 0;
-  if (!der::PeekByte(value, tag) || tag != der::kTagSequence) return kMalformed;
+  if (!der::PeekByte(value, tag) || tag != der::kTagSequence) return KX_ERR_MALFORMED;
   Reader fields{};
   if (!ReadContentOfAnyTag(value, fields)) return kOk;
   while (der::PeekByte(fields, tag)) {
@@ -348,7 +346,7 @@ std::int32_t HandleAuthorityKey(Reader value, CertExtInfo& info, TextField) {
 bool ReadPrivateText(Reader value, char (&buffer)[kPrivateTextBufferSize], Reader& text) {
   Element e{};
   if (!der::ReadElement(value, e)) return false;
-  if (e.tag != kTagBmpString) {
+  if (e.tag != der::kTagBmpString) {
     text = e.content;
     return true;
   }
@@ -564,11 +562,11 @@ std::int32_t GetExtInfoFromDER(const std::uint8_t* contents, std::int32_t count,
   while (!der::ExpectEnd(r)) {
     Reader id{};
     Reader value{};
-    if (!ReadExtension(r, id, value)) return kMalformed;
+    if (!ReadExtension(r, id, value)) return KX_ERR_MALFORMED;
     if (Remaining(value) > kValueLimit) continue;  // passed over
     const ExtensionRow* row = FindExtension(CopyIdentifier(id));
     if (row == nullptr) continue;  // not one the library knows
-    if (row->handler(value, *info, row->field) != kOk) return kMalformed;
+    if (row->handler(value, *info, row->field) != kOk) return KX_ERR_MALFORMED;
   }
   return kOk;
 }

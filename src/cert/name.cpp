@@ -10,6 +10,7 @@
 
 #include "cert/store.h"
 #include "der/reader.h"
+#include "kestrix.h"
 #include "platform/text.h"
 
 namespace kx::cert {
@@ -17,14 +18,6 @@ namespace {
 
 using der::Element;
 using der::Reader;
-
-constexpr std::int32_t kMalformed = -2;
-
-// String types of attribute values that are converted; every other tag is
-// copied as it is.
-constexpr std::uint8_t kTagUtf8String = 0x0C;
-constexpr std::uint8_t kTagTeletexString = 0x14;
-constexpr std::uint8_t kTagBmpString = 0x1E;
 
 // The walker's working buffers.
 constexpr std::size_t kOidBufferSize = 20;
@@ -123,7 +116,7 @@ Target ClassifyAttribute(const Reader& oidContent) {
 // gives an empty text.
 bool ConvertValue(const Element& value, char* text, std::size_t& length) {
   const std::size_t v = der::Remaining(value.content);
-  if (value.tag == kTagUtf8String || value.tag == kTagTeletexString) {
+  if (value.tag == der::kTagUtf8String || value.tag == der::kTagTeletexString) {
     // TeletexString is read as UTF-8 too. The work buffer keeps a terminator.
     if (v >= kUtf8WorkSize) return false;
     char work[kUtf8WorkSize];
@@ -133,7 +126,7 @@ bool ConvertValue(const Element& value, char* text, std::size_t& length) {
     length = std::strlen(text);
     return true;
   }
-  if (value.tag == kTagBmpString) {
+  if (value.tag == der::kTagBmpString) {
     length =
         static_cast<std::size_t>(BmpToAnsi(value.content.pos, static_cast<std::int32_t>(v), text,
                                            static_cast<std::int32_t>(kValueBufferSize - 1)));
@@ -208,19 +201,19 @@ std::int32_t FillNameInfo(const std::uint8_t* contents, std::int32_t length, Cer
     // first member of such an RDN is decoded.
     if (next == der::kTagSequence) return 0;
     //   RelativeDistinguishedName ::= SET SIZE (1..MAX) OF AttributeTypeAndValue
-    if (!EnterHeaderOnly(name, der::kTagSet)) return kMalformed;
+    if (!EnterHeaderOnly(name, der::kTagSet)) return KX_ERR_MALFORMED;
     //   AttributeTypeAndValue ::= SEQUENCE { type AttributeType, value AttributeValue }
-    if (!EnterHeaderOnly(name, der::kTagSequence)) return kMalformed;
+    if (!EnterHeaderOnly(name, der::kTagSequence)) return KX_ERR_MALFORMED;
     //   AttributeType ::= OBJECT IDENTIFIER
     Reader oid{};
-    if (!ReadShortFormOnly(name, der::kTagOid, oid)) return kMalformed;
+    if (!ReadShortFormOnly(name, der::kTagOid, oid)) return KX_ERR_MALFORMED;
     //   AttributeValue ::= ANY -- the tag chooses the conversion
     Element value{};
-    if (!der::ReadElement(name, value)) return kMalformed;
+    if (!der::ReadElement(name, value)) return KX_ERR_MALFORMED;
 
     char text[kValueBufferSize];
     std::size_t textLength = 0;
-    if (!ConvertValue(value, text, textLength)) return kMalformed;
+    if (!ConvertValue(value, text, textLength)) return KX_ERR_MALFORMED;
 
     const Target target = ClassifyAttribute(oid);
     switch (target.kind) {

@@ -11,14 +11,13 @@
 #include "cert/splitter.h"
 #include "cert/store.h"
 #include "der/reader.h"
+#include "kestrix.h"
 
 namespace kx::cert {
 namespace {
 
 using der::Element;
 using der::Reader;
-
-constexpr std::int32_t kMalformed = -2;
 
 constexpr std::uint8_t kTagVersion = 0xA0;
 constexpr std::uint8_t kTagIssuerUniqueId = 0x81;
@@ -176,18 +175,18 @@ std::int32_t WalkCertificate(const std::uint8_t* certificate, CertNameInfo* issu
   // The walk reads the TBS in place, so no size limit of a working copy
   // applies; a signature too long for its field is recorded by length only.
   CertificateParts parts{};
-  if (!SplitCertificate(VouchedCertificate(certificate), parts)) return kMalformed;
+  if (!SplitCertificate(VouchedCertificate(certificate), parts)) return KX_ERR_MALFORMED;
   StoreOrMark(basic->signatureValue, basic->signatureValueLen, parts.signature);
 
   Element tbs{};
   Reader whole = parts.tbs;
-  if (!der::ReadElement(whole, tbs)) return kMalformed;
+  if (!der::ReadElement(whole, tbs)) return KX_ERR_MALFORMED;
   Reader body = tbs.content;
   if (!ReadVersionAndSerial(body, *basic) || !ReadSignatureAlgorithm(body, *basic) ||
       !ReadName(body, issuer) || !ReadValidity(body, *basic) || !ReadName(body, subject) ||
       !ReadSubjectPublicKey(body, *basic) || !ReadUniqueIds(body, *basic) ||
       !ReadExtensions(body, extensions)) {
-    return kMalformed;
+    return KX_ERR_MALFORMED;
   }
   return 0;
 }

@@ -21,6 +21,9 @@ inline constexpr std::uint8_t kTagBitString = 0x03;
 inline constexpr std::uint8_t kTagOctetString = 0x04;
 inline constexpr std::uint8_t kTagNull = 0x05;
 inline constexpr std::uint8_t kTagOid = 0x06;
+inline constexpr std::uint8_t kTagUtf8String = 0x0C;
+inline constexpr std::uint8_t kTagTeletexString = 0x14;
+inline constexpr std::uint8_t kTagBmpString = 0x1E;
 inline constexpr std::uint8_t kTagSequence = 0x30;
 inline constexpr std::uint8_t kTagSet = 0x31;
 

@@ -8,14 +8,13 @@
 
 #include "cert/alg_id.h"
 #include "cert/name.h"
+#include "kestrix.h"
 
 namespace kx::request {
 namespace {
 
 using der::Element;
 using der::Reader;
-
-constexpr std::int32_t kMalformed = -2;
 
 // At most this many bytes behind a part mean there is nothing more to read.
 constexpr std::size_t kTrailingSlack = 10;
@@ -70,11 +69,11 @@ std::int32_t ReadVersion(Reader& info, std::int32_t* version) {
   if (!der::ReadBytes(info, 3, bytes) || !der::ReadByte(bytes, tag) ||
       !der::ReadByte(bytes, length) || !der::ReadByte(bytes, value) || tag != der::kTagInteger ||
       length != 1) {
-    return kMalformed;
+    return KX_ERR_MALFORMED;
   }
   if (value != 0) {
     std::printf("Version error\n");
-    return kMalformed;
+    return KX_ERR_MALFORMED;
   }
   *version = 0;
   return 0;
@@ -87,16 +86,16 @@ std::int32_t GetPKCS10RequestInfo(Reader der, Reader& info, std::int32_t* signat
   Reader request{};
   Element infoElement{};
   if (!EnterRequest(der, request) || !der::ReadExpected(request, der::kTagSequence, infoElement)) {
-    return kMalformed;
+    return KX_ERR_MALFORMED;
   }
   info = infoElement.whole;
   if (der::Remaining(request) <= kTrailingSlack) return 0;
   // Stepped over by its own length, so any parameters (or none) are fine.
-  if (!ReadAlgorithm(request, signatureAlg)) return kMalformed;
+  if (!ReadAlgorithm(request, signatureAlg)) return KX_ERR_MALFORMED;
   if (der::Remaining(request) <= kTrailingSlack) return 0;
   // The signature value as getTVL gives it: one zero unused-bits octet dropped.
   std::int32_t length = 0;
-  if (!ReadBits(request, false, signature, kMaxSignatureSize, &length)) return kMalformed;
+  if (!ReadBits(request, false, signature, kMaxSignatureSize, &length)) return KX_ERR_MALFORMED;
   *signatureLen = length;
   return 0;
 }
@@ -114,7 +113,7 @@ std::int32_t DecodePKCS10Request(Reader der, std::int32_t* version, cert::CertNa
   }
   // CertificationRequestInfo ::= SEQUENCE {
   Element info{};
-  if (!der::ReadExpected(whole, der::kTagSequence, info)) return kMalformed;
+  if (!der::ReadExpected(whole, der::kTagSequence, info)) return KX_ERR_MALFORMED;
   Reader r = info.content;
   //   version       INTEGER { v1(0) },
   if (const std::int32_t rc = ReadVersion(r, version); rc != 0) return rc;
@@ -124,24 +123,24 @@ std::int32_t DecodePKCS10Request(Reader der, std::int32_t* version, cert::CertNa
       cert::GetNameInfoFromDER(name.content.pos,
                                static_cast<std::int32_t>(der::Remaining(name.content)),
                                subject) != 0) {
-    return kMalformed;
+    return KX_ERR_MALFORMED;
   }
   //   subjectPKInfo SubjectPublicKeyInfo { algorithm, subjectPublicKey },
   // Quirk: the first octet of the key's bits is skipped whatever its value.
   Element keyInfo{};
   Element oid{};
-  if (!der::ReadExpected(r, der::kTagSequence, keyInfo)) return kMalformed;
+  if (!der::ReadExpected(r, der::kTagSequence, keyInfo)) return KX_ERR_MALFORMED;
   Reader algorithm = keyInfo.content;
   Element algorithmElement{};
   if (!der::ReadExpected(algorithm, der::kTagSequence, algorithmElement) ||
       !der::ReadExpected(algorithmElement.content, der::kTagOid, oid) ||
       der::Remaining(oid.content) > kMaxOidSize) {
-    return kMalformed;
+    return KX_ERR_MALFORMED;
   }
   (void)cert::GetAlgIDFromDER(oid.content.pos,
                               static_cast<std::int32_t>(der::Remaining(oid.content)), publicKeyAlg);
   //   attributes    [0] Attributes }  -- not read
-  if (!ReadBits(algorithm, true, publicKey, kMaxKeySize, publicKeyLen)) return kMalformed;
+  if (!ReadBits(algorithm, true, publicKey, kMaxKeySize, publicKeyLen)) return KX_ERR_MALFORMED;
   return 0;
 }
 
