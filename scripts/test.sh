@@ -2,9 +2,10 @@
 # The whole test suite:
 #   1. the normal build in build/, warnings as errors, all tests;
 #   2. an AddressSanitizer + UBSan build in build-asan/, all tests;
-#   3. with clang: the fuzz targets in build-fuzz/, 20 seconds each;
-#   4. the 32-bit Windows DLL in build-win32/, checked without running it;
-#   5. the 64-bit Windows DLL in build-win64/, called by a Windows program under Wine.
+#   3. a ThreadSanitizer build in build-tsan/: all exports from 8 threads at once;
+#   4. with clang: the fuzz targets in build-fuzz/, a short smoke run each;
+#   5. the 32-bit Windows DLL in build-win32/, checked without running it;
+#   6. the 64-bit Windows DLL in build-win64/, called by a Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -45,6 +46,10 @@ cmake --build build-asan -j"$jobs"
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 run_ctest build-asan
+
+step "ThreadSanitizer (build-tsan/)"
+./scripts/check-tsan.sh | tee "$logs/tsan.log"
+passed=$((passed + $(sed -n 's/^tsan: \([0-9]*\) passed, 0 failed$/\1/p' "$logs/tsan.log")))
 
 step "fuzz targets (build-fuzz/)"
 shopt -s nullglob
