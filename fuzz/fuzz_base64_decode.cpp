@@ -122,12 +122,9 @@ Expected Reference(const unsigned char* text, std::size_t n, std::int64_t capaci
 std::int64_t ChooseCapacity(const std::uint8_t* prefix, std::size_t textLen) {
   const std::int64_t needed = NeededCapacity(textLen);
   switch (prefix[0]) {
-    case 'E':
-      return needed;
-    case 'P':
-      return needed + prefix[3];
-    case 'M':
-      return needed - 1 - prefix[3];
+    case 'E': return needed;
+    case 'P': return needed + prefix[3];
+    case 'M': return needed - 1 - prefix[3];
     default: {
       const std::uint32_t raw = static_cast<std::uint32_t>(prefix[0]) << 24 |
                                 static_cast<std::uint32_t>(prefix[1]) << 16 |

@@ -10,6 +10,8 @@
 // The outer header is read here with the length table, independently of the
 // library: 0x81, 0x82 and 0x84 are followed by 1, 2 and 4 length bytes, any
 // other first byte is the length itself.
+//
+// Inputs are mutated as DER trees (der_mutator.h).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +21,7 @@
 
 #include "cert/records.h"
 #include "cert/tbs.h"
+#include "der_mutator.h"
 #include "kestrix.h"
 
 namespace {
@@ -144,4 +147,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "GetX509CertInfo records CerExpand's signature");
   }
   return 0;
+}
+
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
+                                               std::size_t maxSize, unsigned seed) {
+  return kxfuzz::Mutate({0, kxfuzz::Payload::kDer}, data, size, maxSize, seed);
+}
+
+extern "C" std::size_t LLVMFuzzerCustomCrossOver(const std::uint8_t* data1, std::size_t size1,
+                                                 const std::uint8_t* data2, std::size_t size2,
+                                                 std::uint8_t* out, std::size_t maxOutSize,
+                                                 unsigned seed) {
+  constexpr kxfuzz::Layout kLayout{0, kxfuzz::Payload::kDer};
+  return kxfuzz::CrossOver(kLayout, kLayout, data1, size1, data2, size2, out, maxOutSize, seed);
 }

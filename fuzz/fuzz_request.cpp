@@ -1,16 +1,40 @@
 // Fuzzes RC_decodep10pemtxt.
 //
-// The first input byte selects the mode:
-//   even  text mode: bytes 1..4 are the size argument (little-endian), the
-//         rest is the request text;
-//   odd   DER mode: the rest is wrapped as the Base64 body of a valid armour
-//         (lines of 64 characters), the size argument is the text's length,
-//         so that faults of the DER walk are reached.
+// Input layout:
+//   byte 0      bit 0: 0 text mode, the rest of the input after the
+//               parameter is the request text; 1 DER mode, the rest is
+//               wrapped as the Base64 body of a valid armour (lines of 64
+//               characters), so that faults of the DER walk are reached;
+//               bits 1..2: how the size argument is chosen (below);
+//   bytes 1..4  a parameter P, little-endian;
+//   bytes 5..   the text, or the DER.
+// The size argument, from the text's length L:
+//   0  L, which always suffices;
+//   1  L + (P mod 65536): more than the text needs;
+//   2  P as a signed 32-bit value: negative, zero, small, above the Base64
+//      limit (a value above 1 MiB but within the limit is replaced by L, to
+//      keep the process small);
+//   3  P mod 1024: mostly less than the body needs.
+// The size argument only sizes the two work buffers that the call allocates
+// itself; it vouches for none of the caller's memory. So every value is one
+// a caller may pass: the header promises success only from a size that
+// covers the body, and a smaller, zero or negative size must be refused
+// without a write past those buffers.
+//
 // The text is copied into an exactly sized heap block with its terminator,
-// and the record is an exactly sized heap block filled with a pattern: the
-// sanitizer reports the first byte read or written past either. A failure
-// must leave the record as it was; a success must leave a key of at most
-// 300 bytes and every text terminated inside its field.
+// and the record is an exactly sized heap block filled with a pattern, so
+// the sanitizer reports the first byte read or written past either. Checked:
+//   - the status is a documented one, and KX_NO_REQUEST_ARMOUR exactly when
+//     neither armour line occurs before the terminator;
+//   - a failure leaves the record as it was;
+//   - a success writes a key of at most 300 bytes and seven terminated
+//     texts, and nothing past the key's length or a text's terminator;
+//   - sizes only decide whether the call can succeed, not what it answers:
+//     any size from L up to the limit gives what L gives, and a success at
+//     a smaller size gives the same record as at L.
+//
+// Inputs are mutated as DER trees (der_mutator.h): in DER mode the bytes
+// themselves, in text mode the decoded Base64 body of the PEM text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,9 +43,14 @@
 #include <memory>
 #include <string>
 
+#include "der_mutator.h"
 #include "kestrix.h"
 
 namespace {
+
+constexpr std::size_t kPrefixSize = 5;
+constexpr unsigned char kUntouched = 0xA5;
+constexpr std::int32_t kLargestKept = 1 << 20;
 
 void Require(bool ok, const char* what) {
   if (ok) return;
@@ -29,36 +58,86 @@ void Require(bool ok, const char* what) {
   std::abort();
 }
 
-template <std::size_t N>
-bool Terminated(const char (&field)[N]) {
-  return std::memchr(field, '\0', N) != nullptr;
+bool AllUntouched(const void* block, std::size_t from, std::size_t to) {
+  const auto* p = static_cast<const unsigned char*>(block);
+  if (from >= to) return true;
+  return p[from] == kUntouched && std::memcmp(p + from, p + from + 1, to - from - 1) == 0;
 }
 
-// The work buffers are as large as the size argument; sizes the library
-// accepts above 1 MiB are replaced by the text's length to keep the
-// process small. Sizes it refuses are passed as they are.
-std::int32_t ClampSize(std::int32_t size, std::size_t textLength) {
-  if (size > (1 << 20) && size <= KX_BASE64_MAX_LENGTH)
-    return static_cast<std::int32_t>(textLength);
-  return size;
+// A text terminated inside its field, with nothing written past the
+// terminator.
+template <std::size_t N>
+bool TextWritten(const char (&field)[N]) {
+  const void* nul = std::memchr(field, '\0', N);
+  if (nul == nullptr) return false;
+  const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(nul) - field) + 1;
+  return AllUntouched(field, end, N);
 }
 
 std::string Armoured(const std::uint8_t* der, std::size_t n) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string body;
-  for (std::size_t i = 0; i < n; i += 3) {
-    const std::uint32_t v = static_cast<std::uint32_t>(der[i]) << 16 |
-                            (i + 1 < n ? static_cast<std::uint32_t>(der[i + 1]) << 8 : 0u) |
-                            (i + 2 < n ? der[i + 2] : 0u);
-    body += kAlphabet[v >> 18 & 63];
-    body += kAlphabet[v >> 12 & 63];
-    body += i + 1 < n ? kAlphabet[v >> 6 & 63] : '=';
-    body += i + 2 < n ? kAlphabet[v & 63] : '=';
+  kxfuzz::PemText pem;
+  const std::string head = "-----BEGIN CERTIFICATE REQUEST-----\n";
+  const std::string tail = "-----END CERTIFICATE REQUEST-----\n";
+  pem.head.assign(head.begin(), head.end());
+  pem.der.assign(der, der + n);
+  pem.tail.assign(tail.begin(), tail.end());
+  const kxfuzz::Bytes text = kxfuzz::BuildPem(pem);
+  return std::string(text.begin(), text.end());
+}
+
+std::int32_t ChooseSize(std::uint8_t selector, std::uint32_t param, std::size_t textLen) {
+  const auto length = static_cast<std::int32_t>(textLen);
+  switch ((selector >> 1) & 3) {
+    case 0: return length;
+    case 1: return length + static_cast<std::int32_t>(param & 0xFFFF);
+    case 2: {
+      const auto raw = static_cast<std::int32_t>(param);
+      return raw > kLargestKept && raw <= KX_BASE64_MAX_LENGTH ? length : raw;
+    }
+    default: return static_cast<std::int32_t>(param % 1024);
   }
-  std::string text = "-----BEGIN CERTIFICATE REQUEST-----\n";
-  for (std::size_t i = 0; i < body.size(); i += 64) text += body.substr(i, 64) + "\n";
-  return text + "-----END CERTIFICATE REQUEST-----\n";
+}
+
+struct Call {
+  std::int32_t rc = 0;
+  std::unique_ptr<P10RequestInfo> record = std::make_unique<P10RequestInfo>();
+};
+
+Call Decode(const char* text, std::int32_t size) {
+  Call c;
+  std::memset(c.record.get(), kUntouched, sizeof(P10RequestInfo));
+  c.rc = RC_decodep10pemtxt(text, size, c.record.get());
+  return c;
+}
+
+bool SameCall(const Call& a, const Call& b) {
+  return a.rc == b.rc && std::memcmp(a.record.get(), b.record.get(), sizeof(P10RequestInfo)) == 0;
+}
+
+void CheckCall(const Call& c, bool armour, std::int32_t size) {
+  Require(c.rc == KX_OK || c.rc == KX_ERR_MALFORMED || c.rc == KX_ERR_LENGTH ||
+              c.rc == KX_NO_REQUEST_ARMOUR || c.rc == KX_ERR_NO_MEMORY,
+          "a documented status");
+  Require((c.rc == KX_NO_REQUEST_ARMOUR) == !armour, "KX_NO_REQUEST_ARMOUR iff no armour line");
+  if (c.rc != KX_OK) {
+    Require(AllUntouched(c.record.get(), 0, sizeof(P10RequestInfo)),
+            "a failure leaves the record as it was");
+    return;
+  }
+  Require(size >= 1 && size <= KX_BASE64_MAX_LENGTH, "success only from a size within the limit");
+  const P10RequestInfo& r = *c.record;
+  Require(r.publicKeyLen >= 0 && r.publicKeyLen <= 300, "publicKeyLen is 0..300");
+  Require(AllUntouched(r.publicKey, static_cast<std::size_t>(r.publicKeyLen), sizeof r.publicKey),
+          "nothing written past the key");
+  Require(TextWritten(r.country) && TextWritten(r.organization) &&
+              TextWritten(r.organizationalUnit) && TextWritten(r.stateOrProvince) &&
+              TextWritten(r.commonName) && TextWritten(r.locality) && TextWritten(r.email),
+          "every text terminated inside its field, nothing written past it");
+}
+
+kxfuzz::Layout LayoutOf(const std::uint8_t* data, std::size_t size) {
+  const bool der = size >= 1 && (data[0] & 1) != 0;
+  return {kPrefixSize, der ? kxfuzz::Payload::kDer : kxfuzz::Payload::kPem};
 }
 
 }  // namespace
@@ -71,41 +150,49 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 1) return 0;
-  std::string text;
-  std::int32_t sizeArg = 0;
-  if ((data[0] & 1) == 0) {
-    if (size < 5) return 0;
-    std::uint32_t raw = 0;
-    for (int i = 4; i >= 1; --i) raw = raw << 8 | data[i];
-    text.assign(reinterpret_cast<const char*>(data + 5), size - 5);
-    sizeArg = ClampSize(static_cast<std::int32_t>(raw), text.size());
-  } else {
-    text = Armoured(data + 1, size - 1);
-    sizeArg = static_cast<std::int32_t>(text.size());
-  }
+  if (size < kPrefixSize) return 0;
+  std::uint32_t param = 0;
+  for (std::size_t i = 4; i >= 1; --i) param = param << 8 | data[i];
+  const std::uint8_t* payload = data + kPrefixSize;
+  const std::size_t payloadSize = size - kPrefixSize;
+  const std::string text = (data[0] & 1) != 0
+                               ? Armoured(payload, payloadSize)
+                               : std::string(reinterpret_cast<const char*>(payload), payloadSize);
 
   const std::unique_ptr<char[]> copy(new char[text.size() + 1]);
   std::memcpy(copy.get(), text.data(), text.size());
   copy[text.size()] = '\0';
-  const auto record = std::make_unique<P10RequestInfo>();
-  std::memset(record.get(), 0xA5, sizeof(P10RequestInfo));
-  const auto before = std::make_unique<P10RequestInfo>(*record);
+  const bool armour =
+      std::strstr(copy.get(), "-----BEGIN NEW CERTIFICATE REQUEST-----") != nullptr ||
+      std::strstr(copy.get(), "-----BEGIN CERTIFICATE REQUEST-----") != nullptr;
 
-  const std::int32_t rc = RC_decodep10pemtxt(copy.get(), sizeArg, record.get());
-  Require(rc == KX_OK || rc == KX_ERR_MALFORMED || rc == KX_ERR_LENGTH ||
-              rc == KX_NO_REQUEST_ARMOUR || rc == KX_ERR_NO_MEMORY,
-          "a documented status");
-  if (rc != KX_OK) {
-    Require(std::memcmp(record.get(), before.get(), sizeof(P10RequestInfo)) == 0,
-            "a failure leaves the record as it was");
-    return 0;
+  const auto textLen = static_cast<std::int32_t>(text.size());
+  const std::int32_t sizeArg = ChooseSize(data[0], param, text.size());
+  const Call call = Decode(copy.get(), sizeArg);
+  CheckCall(call, armour, sizeArg);
+  if (sizeArg == textLen) return 0;
+
+  // The same text at the size that always suffices.
+  const Call reference = Decode(copy.get(), textLen);
+  CheckCall(reference, armour, textLen);
+  if (sizeArg > textLen && sizeArg <= KX_BASE64_MAX_LENGTH) {
+    Require(SameCall(call, reference), "a larger size answers as the text's length does");
   }
-  const P10RequestInfo& r = *record;
-  Require(r.publicKeyLen >= 0 && r.publicKeyLen <= 300, "publicKeyLen is 0..300");
-  Require(Terminated(r.country) && Terminated(r.organization) && Terminated(r.organizationalUnit) &&
-              Terminated(r.stateOrProvince) && Terminated(r.commonName) && Terminated(r.locality) &&
-              Terminated(r.email),
-          "every text is terminated inside its field");
+  if (call.rc == KX_OK) {
+    Require(SameCall(call, reference), "a success at a small size answers as the text's length");
+  }
   return 0;
+}
+
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
+                                               std::size_t maxSize, unsigned seed) {
+  return kxfuzz::Mutate(LayoutOf(data, size), data, size, maxSize, seed);
+}
+
+extern "C" std::size_t LLVMFuzzerCustomCrossOver(const std::uint8_t* data1, std::size_t size1,
+                                                 const std::uint8_t* data2, std::size_t size2,
+                                                 std::uint8_t* out, std::size_t maxOutSize,
+                                                 unsigned seed) {
+  return kxfuzz::CrossOver(LayoutOf(data1, size1), LayoutOf(data2, size2), data1, size1, data2,
+                           size2, out, maxOutSize, seed);
 }

@@ -10,6 +10,8 @@
 // whose declared extent lies inside the input, each copied into an exactly
 // sized heap block, so the sanitizer reports the first byte read past the
 // element and the first byte written past the value.
+//
+// Inputs are mutated as DER trees (der_mutator.h).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +21,7 @@
 
 #include "der/length.h"
 #include "der/reader.h"
+#include "der_mutator.h"
 #include "kestrix.h"
 
 namespace {
@@ -148,4 +151,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckVouched(before.pos, total, d);
   }
   return 0;
+}
+
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
+                                               std::size_t maxSize, unsigned seed) {
+  return kxfuzz::Mutate({0, kxfuzz::Payload::kDer}, data, size, maxSize, seed);
+}
+
+extern "C" std::size_t LLVMFuzzerCustomCrossOver(const std::uint8_t* data1, std::size_t size1,
+                                                 const std::uint8_t* data2, std::size_t size2,
+                                                 std::uint8_t* out, std::size_t maxOutSize,
+                                                 unsigned seed) {
+  constexpr kxfuzz::Layout kLayout{0, kxfuzz::Payload::kDer};
+  return kxfuzz::CrossOver(kLayout, kLayout, data1, size1, data2, size2, out, maxOutSize, seed);
 }
