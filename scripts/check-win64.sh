@@ -2,7 +2,9 @@
 # Builds the 64-bit Windows DLL and a caller that loads it with LoadLibrary,
 # then runs the caller under Wine: every export looked up by its undecorated
 # name and called once on the bundled samples, the text conversion being the
-# real MultiByteToWideChar/WideCharToMultiByte.
+# real MultiByteToWideChar/WideCharToMultiByte. Then builds the GoogleTest
+# suite as a Windows program (build-win64-tests/) and runs it under code
+# page 936 and under code page 1252, adding its counts to the totals.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -49,6 +51,52 @@ else
   echo "  zh_CN.UTF-8 locale missing: the code page 936 check is skipped"
 fi
 code_page_check C "$(printf '?? ??' | od -An -tx1 | tr -d ' \n')"
+
+# The test suite as a Windows program (the tests that need OpenSSL or POSIX
+# memory facilities are left out of it; its configure step lists the former).
+tests_build=build-win64-tests
+cmake -S . -B "$tests_build" \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32-posix.cmake \
+  -DKESTRIX_TESTS=ON -DKESTRIX_BENCH=OFF -DKESTRIX_TOOLS=OFF -DKESTRIX_WERROR=ON |
+  grep 'Windows test program' || true
+cmake --build "$tests_build" -j"$(nproc)" --target kestrix_win_tests
+suite="$tests_build/tests/kestrix_win_tests.exe"
+
+gtest_count() {  # gtest_count WORD: N of GoogleTest's closing "[  WORD ] N tests" line
+  sed -n "s/^\[ *$1 *\] \([0-9]*\) tests\{0,1\}[.,].*/\1/p" "$log" | head -n 1
+}
+suite_run() {  # suite_run LANG CODE_PAGE: the suite under the code page Wine gives LANG
+  local ok bad skipped rc=0
+  LANG="$1" LC_ALL="$1" KESTRIX_EXPECT_CODE_PAGE="$2" timeout 300 "$wine" "$suite" \
+    2>/dev/null | tr -d '\r' >"$log" || rc=$?
+  ok="$(gtest_count PASSED)"
+  bad="$(gtest_count FAILED)"
+  skipped="$(gtest_count SKIPPED)"
+  ok=${ok:-0} bad=${bad:-0} skipped=${skipped:-0}
+  # Each failing test's output, from its RUN line to its FAILED line.
+  awk '/^\[ RUN +\]/ { out = ""; running = 1 }
+       running { out = out $0 "\n" }
+       /^\[ *(OK|SKIPPED) *\]/ { running = 0 }
+       /^\[ *FAILED *\]/ && running { printf "%s", out; running = 0 }' "$log" >&2
+  if ((rc != 0 && bad == 0)); then  # a crash or a time-out: no summary to count
+    echo "FAIL: code page $2 ($1): the suite ended with status $rc" >&2
+    tail -n 20 "$log" >&2
+    bad=1
+  fi
+  echo "  code page $2 ($1): $ok tests passed, $bad failed, $skipped skipped"
+  passed=$((passed + ok))
+  failed=$((failed + bad))
+}
+if locale -a 2>/dev/null | grep -i '^zh_CN\.utf8$' >/dev/null; then
+  suite_run zh_CN.UTF-8 936
+else
+  echo "  zh_CN.UTF-8 locale missing: the suite's code page 936 run is skipped"
+fi
+if locale -a 2>/dev/null | grep -i '^en_US\.utf8$' >/dev/null; then
+  suite_run en_US.UTF-8 1252
+else
+  suite_run C.UTF-8 1252
+fi
 
 echo "win64: $passed passed, $failed failed"
 ((failed == 0))

@@ -1,6 +1,8 @@
 // The POSIX stand-in for the Windows code-page conversion: UTF-8 output in
 // the C locale (replacements, surrogates, all-or-nothing capacity), UTF-8
 // input, and a double-byte set (GBK) through iconv when the system has it.
+// Windows converts with its own API: code_page_table_test.cpp and
+// tests/windows/code_page_test.cpp check it there.
 #if !defined(_WIN32)
 
 #include "platform/text.h"
