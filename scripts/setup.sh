@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   libgtest-dev        # the unit tests
+  googletest          # its sources, built for the Windows test program
   libbenchmark-dev    # the benchmarks
   libssl-dev          # reference codec for tests and benchmarks
   openssl             # the sample certificates
@@ -48,15 +49,16 @@ else
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# A double-byte code page for the text-conversion tests (skipped without it),
-# and the Chinese UTF-8 locale under which Wine's ANSI code page is 936.
-for locale in zh_CN.GBK:GBK zh_CN.UTF-8:UTF-8; do
-  name=${locale%%:*}
-  charset=${locale##*:}
-  pattern="^zh_CN\.$(tr -d '-' <<<"${charset,,}")\$"
+# Locales for the text-conversion tests (each test that needs one is skipped
+# without it): a double-byte code page (GBK), the single-byte Windows code
+# page 1252, and the Chinese UTF-8 locale under which Wine's ANSI code page
+# is 936.
+for locale in zh_CN.GBK:zh_CN:GBK en_US.CP1252:en_US:CP1252 zh_CN.UTF-8:zh_CN:UTF-8; do
+  IFS=: read -r name source charset <<<"$locale"
+  pattern="^${name%%.*}\.$(tr -d '-' <<<"${charset,,}")\$"
   if locale -a 2>/dev/null | grep -i "$pattern" >/dev/null; then
     echo "setup: $name locale present"
-  elif "${as_root[@]}" localedef -i zh_CN -f "$charset" "$name"; then
+  elif "${as_root[@]}" localedef -i "$source" -f "$charset" "$name"; then
     echo "setup: created the $name locale"
   else
     echo "setup: could not create the $name locale; the tests that need it are skipped" >&2

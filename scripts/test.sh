@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 jobs="$(nproc)"
-fuzz_seconds=20
+fuzz_seconds="${KESTRIX_FUZZ_SECONDS:-30}"
 logs="$(mktemp -d)"
 trap 'rm -rf "$logs"' EXIT
 passed=0
@@ -68,25 +68,36 @@ else
   for source in "${fuzz_sources[@]}"; do fuzz_targets+=("$(basename "$source" .cpp)"); done
   cmake --build build-fuzz -j"$jobs" --target "${fuzz_targets[@]}"
   work="$logs/fuzz"
-  failed=()
-  for source in "${fuzz_sources[@]}"; do
-    name="$(basename "$source" .cpp)"
-    target="build-fuzz/fuzz/$name"
-    if [[ ! -x $target ]]; then
-      echo "$name: not built" >&2
-      failed+=("$name")
-      continue
-    fi
-    # The corpus grows while fuzzing: work on a copy so the repo stays clean.
-    corpus="$work/$name"
+  mkdir -p "$work"
+  # smoke NAME: runs one target for $fuzz_seconds on a copy of its corpus (the
+  # corpus grows while fuzzing, and the repo stays clean) and leaves the
+  # target's exit status in $work/NAME.status.
+  smoke() {
+    local name=$1 corpus="$work/$1" status=0
     mkdir -p "$corpus"
     if [[ -d fuzz/corpus/$name ]]; then
       cp -R "fuzz/corpus/$name/." "$corpus/"
     fi
+    "build-fuzz/fuzz/$name" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 \
+      -print_final_stats=1 -artifact_prefix="$work/$name-" "$corpus" >"$work/$name.log" 2>&1 ||
+      status=$?
+    echo "$status" >"$work/$name.status"
+  }
+  # One target per core at a time.
+  names=()
+  for source in "${fuzz_sources[@]}"; do
+    name="$(basename "$source" .cpp)"
+    while (($(jobs -rp | wc -l) >= jobs)); do wait -n || true; done
     echo "-- $name: ${fuzz_seconds}s"
-    if "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 -print_final_stats=1 \
-      -artifact_prefix="$work/$name-" "$corpus" >"$work/$name.log" 2>&1; then
-      grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units)' "$work/$name.log" || true
+    smoke "$name" &
+    names+=("$name")
+  done
+  wait
+  failed=()
+  for name in "${names[@]}"; do
+    if [[ $(cat "$work/$name.status" 2>/dev/null) == 0 ]]; then
+      printf '%s: ' "$name"
+      grep -E '^stat::number_of_executed_units' "$work/$name.log" || echo
     else
       tail -n 60 "$work/$name.log" >&2
       for artifact in "$work/$name"-*; do
