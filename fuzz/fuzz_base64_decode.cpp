@@ -15,46 +15,29 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "kestrix.h"
 
 namespace {
+
+using kxfuzz::AllUntouched;
+using kxfuzz::HeapCopy;
+using kxfuzz::kUntouched;
+using kxfuzz::Require;
 
 // Largest output block the target allocates. A capacity above it but within
 // the codec's limit is passed as this size. One above the limit is passed as
 // it is, with a block of the size the text needs: the call must refuse it
 // before writing anything, and a write would show in the block or past it.
 constexpr std::int64_t kBlockCap = std::int64_t{1} << 16;
-constexpr unsigned char kUntouched = 0xA5;
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "check failed: %s\n", what);
-  std::abort();
-}
-
-std::unique_ptr<unsigned char[]> HeapCopy(const std::uint8_t* data, std::size_t n) {
-  std::unique_ptr<unsigned char[]> block(new unsigned char[n]);
-  if (n != 0) std::memcpy(block.get(), data, n);
-  return block;
-}
 
 // memcmp for n bytes that may be none (an empty vector's data() may be null).
 bool SameBytes(const void* a, const void* b, std::size_t n) {
   return n == 0 || std::memcmp(a, b, n) == 0;
-}
-
-// True when every byte of p[from, to) still holds the fill pattern. One
-// memcmp of the range against itself shifted by one byte: a byte loop here
-// would be traced comparison by comparison and slow the fuzzer down.
-bool AllUntouched(const unsigned char* p, std::size_t from, std::size_t to) {
-  if (from >= to) return true;
-  return p[from] == kUntouched && std::memcmp(p + from, p + from + 1, to - from - 1) == 0;
 }
 
 int SextetOf(unsigned char c) {
@@ -120,18 +103,7 @@ Expected Reference(const unsigned char* text, std::size_t n, std::int64_t capaci
 
 // The capacity the prefix asks for (see the top of the file).
 std::int64_t ChooseCapacity(const std::uint8_t* prefix, std::size_t textLen) {
-  const std::int64_t needed = NeededCapacity(textLen);
-  switch (prefix[0]) {
-    case 'E': return needed;
-    case 'P': return needed + prefix[3];
-    case 'M': return needed - 1 - prefix[3];
-    default: {
-      const std::uint32_t raw = static_cast<std::uint32_t>(prefix[0]) << 24 |
-                                static_cast<std::uint32_t>(prefix[1]) << 16 |
-                                static_cast<std::uint32_t>(prefix[2]) << 8 | prefix[3];
-      return static_cast<std::int32_t>(raw);
-    }
-  }
+  return kxfuzz::CapacityFromPrefix(prefix, NeededCapacity(textLen));
 }
 
 // Checks one decode call's result and output block against the reference.

@@ -22,61 +22,22 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "fuzz_support.h"
 #include "kestrix.h"
 
 namespace {
 
+using kxfuzz::AllUntouched;
+using kxfuzz::kUntouched;
+using kxfuzz::ReferenceEncode;
+using kxfuzz::Require;
+
 constexpr std::size_t kPrefixSize = 5;
 constexpr std::int64_t kBlockCap = std::int64_t{1} << 16;
-constexpr unsigned char kUntouched = 0xA5;
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "check failed: %s\n", what);
-  std::abort();
-}
-
-bool AllUntouched(const char* p, std::size_t from, std::size_t to) {
-  if (from >= to) return true;
-  return static_cast<unsigned char>(p[from]) == kUntouched &&
-         std::memcmp(p + from, p + from + 1, to - from - 1) == 0;
-}
-
-std::string ReferenceEncode(const std::uint8_t* in, std::size_t n) {
-  std::string text;
-  for (std::size_t i = 0; i < n; i += 3) {
-    const std::size_t left = n - i;
-    const std::uint32_t bits = static_cast<std::uint32_t>(in[i]) << 16 |
-                               (left > 1 ? static_cast<std::uint32_t>(in[i + 1]) << 8 : 0u) |
-                               (left > 2 ? in[i + 2] : 0u);
-    text += kAlphabet[bits >> 18 & 63];
-    text += kAlphabet[bits >> 12 & 63];
-    text += left > 1 ? kAlphabet[bits >> 6 & 63] : '=';
-    text += left > 2 ? kAlphabet[bits & 63] : '=';
-  }
-  return text;
-}
-
-std::int64_t ChooseCapacity(const std::uint8_t* prefix, std::int64_t needed) {
-  switch (prefix[0]) {
-    case 'E': return needed;
-    case 'P': return needed + prefix[3];
-    case 'M': return needed - 1 - prefix[3];
-    default: {
-      const std::uint32_t raw = static_cast<std::uint32_t>(prefix[0]) << 24 |
-                                static_cast<std::uint32_t>(prefix[1]) << 16 |
-                                static_cast<std::uint32_t>(prefix[2]) << 8 | prefix[3];
-      return static_cast<std::int32_t>(raw);
-    }
-  }
-}
 
 std::int32_t ChooseLength(std::uint8_t selector, std::size_t count) {
   switch (selector) {
@@ -92,11 +53,10 @@ std::int32_t ChooseLength(std::uint8_t selector, std::size_t count) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < kPrefixSize) return 0;
   const std::size_t count = size - kPrefixSize;
-  const std::unique_ptr<unsigned char[]> bytes(new unsigned char[count]);
-  if (count != 0) std::memcpy(bytes.get(), data + kPrefixSize, count);
+  const auto bytes = kxfuzz::HeapCopy(data + kPrefixSize, count);
   const std::int32_t derLen = ChooseLength(data[4], count);
   const auto needed = static_cast<std::int64_t>(4 * ((count + 2) / 3));
-  const std::int64_t capacity = ChooseCapacity(data, needed);
+  const std::int64_t capacity = kxfuzz::CapacityFromPrefix(data, needed);
 
   // The output block: the capacity itself up to a cap; for a capacity the
   // codec must refuse above its limit, the size the bytes need.

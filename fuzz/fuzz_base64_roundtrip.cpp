@@ -13,58 +13,29 @@
 // first byte read or written past it.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "kestrix.h"
 
 namespace {
 
-constexpr unsigned char kUntouched = 0xA5;
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "check failed: %s\n", what);
-  std::abort();
-}
-
-// True when every byte of p[from, to) still holds the fill pattern. One
-// memcmp of the range against itself shifted by one byte: a byte loop here
-// would be traced comparison by comparison and slow the fuzzer down.
-bool AllUntouched(const unsigned char* p, std::size_t from, std::size_t to) {
-  if (from >= to) return true;
-  return p[from] == kUntouched && std::memcmp(p + from, p + from + 1, to - from - 1) == 0;
-}
+using kxfuzz::AllUntouched;
+using kxfuzz::kBase64Alphabet;
+using kxfuzz::kUntouched;
+using kxfuzz::ReferenceEncode;
+using kxfuzz::Require;
 
 // Every byte value outside the alphabet, "=" included.
 std::vector<char> NonAlphabet() {
   std::vector<char> bad;
   for (int c = 0; c < 256; ++c) {
-    if (c == 0 || std::strchr(kAlphabet, c) == nullptr) bad.push_back(static_cast<char>(c));
+    if (c == 0 || std::strchr(kBase64Alphabet, c) == nullptr) bad.push_back(static_cast<char>(c));
   }
   return bad;
-}
-
-// Three bytes at a time into four characters, then the rest with "=".
-std::string ReferenceEncode(const std::uint8_t* in, std::size_t n) {
-  std::string text;
-  for (std::size_t i = 0; i < n; i += 3) {
-    const std::size_t left = n - i;
-    const std::uint32_t b0 = in[i];
-    const std::uint32_t b1 = left > 1 ? in[i + 1] : 0;
-    const std::uint32_t b2 = left > 2 ? in[i + 2] : 0;
-    const std::uint32_t bits = b0 << 16 | b1 << 8 | b2;
-    text += kAlphabet[(bits >> 18) & 63];
-    text += kAlphabet[(bits >> 12) & 63];
-    text += left > 1 ? kAlphabet[(bits >> 6) & 63] : '=';
-    text += left > 2 ? kAlphabet[bits & 63] : '=';
-  }
-  return text;
 }
 
 std::int32_t Encode(bool wrappers, const unsigned char* der, std::int32_t derLen, char* pem,
@@ -82,8 +53,7 @@ std::int32_t Decode(bool wrappers, const char* pem, std::int32_t pemLen, unsigne
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::vector<char> kNonAlphabet = NonAlphabet();
   const bool wrappers = size % 2 == 1;
-  std::unique_ptr<unsigned char[]> bytes(new unsigned char[size]);
-  if (size != 0) std::memcpy(bytes.get(), data, size);
+  const auto bytes = kxfuzz::HeapCopy(data, size);
   const auto n = static_cast<std::int32_t>(size);
 
   const std::size_t textLen = 4 * ((size + 2) / 3);

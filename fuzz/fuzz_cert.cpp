@@ -7,21 +7,20 @@
 // of CerExpand are heap blocks of exactly the documented sizes. The
 // sanitizer then reports the first byte read or written past any of them.
 //
-// The outer header is read here with the length table, independently of the
-// library: 0x81, 0x82 and 0x84 are followed by 1, 2 and 4 length bytes, any
-// other first byte is the length itself.
+// The outer header is read with the length table (fuzz_support.h),
+// independently of the library: 0x81, 0x82 and 0x84 are followed by 1, 2 and
+// 4 length bytes, any other first byte is the length itself.
 //
 // Inputs are mutated as DER trees (der_mutator.h).
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "cert/records.h"
 #include "cert/tbs.h"
 #include "der_mutator.h"
+#include "fuzz_support.h"
 #include "kestrix.h"
 
 namespace {
@@ -29,30 +28,7 @@ namespace {
 using kx::cert::CertBasicInfo;
 using kx::cert::CertExtInfo;
 using kx::cert::CertNameInfo;
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "check failed: %s\n", what);
-  std::abort();
-}
-
-// The outer element's header size and encoded size, from at most `size`
-// bytes; false when the header does not fit.
-bool OuterExtent(const std::uint8_t* data, std::size_t size, std::size_t& header,
-                 std::uint64_t& total) {
-  if (size < 2) return false;
-  const std::uint8_t first = data[1];
-  const std::size_t extra = first == 0x81 ? 1 : first == 0x82 ? 2 : first == 0x84 ? 4 : 0;
-  if (size < 2 + extra) return false;
-  std::uint64_t length = first;
-  if (extra != 0) {
-    length = 0;
-    for (std::size_t i = 0; i < extra; ++i) length = length << 8 | data[2 + i];
-  }
-  header = 2 + extra;
-  total = header + length;
-  return true;
-}
+using kxfuzz::Require;
 
 template <std::size_t N>
 bool Terminated(const char (&field)[N]) {
@@ -110,12 +86,11 @@ void CheckRecords(const CertNameInfo& issuer, const CertNameInfo& subject,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::size_t header = 0;
-  std::uint64_t total = 0;
-  if (!OuterExtent(data, size, header, total) || total > size) return 0;
-  const auto n = static_cast<std::size_t>(total);
-  const std::unique_ptr<std::uint8_t[]> cert(new std::uint8_t[n]);
-  std::memcpy(cert.get(), data, n);
+  kxfuzz::Declared outer{};
+  if (!kxfuzz::Fits(data, size, outer)) return 0;
+  const std::size_t header = outer.headerSize;
+  const std::size_t n = header + static_cast<std::size_t>(outer.contentLength);
+  const auto cert = kxfuzz::HeapCopy(data, n);
 
   const auto issuer = std::make_unique<CertNameInfo>();
   const auto subject = std::make_unique<CertNameInfo>();

@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "der_mutator.h"
+#include "fuzz_support.h"
 #include "kestrix.h"
 
 namespace {
@@ -49,47 +50,17 @@ constexpr std::size_t kPrefixSize = 18;
 constexpr std::size_t kTimeFieldSize = 16;
 constexpr std::uint32_t kItemCodes = 131;
 constexpr std::size_t kTimeTextSize = 14;  // YYYYMMDDhhmmss
-constexpr unsigned char kUntouched = 0xA5;
 constexpr std::int32_t kUntouchedCount = 0x5A5A5A5A;
 
 using Block = std::unique_ptr<unsigned char[]>;
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "check failed: %s\n", what);
-  std::abort();
-}
+using kxfuzz::AllUntouched;
+using kxfuzz::kUntouched;
+using kxfuzz::Require;
 
 Block Filled(std::size_t n) {
   Block block(new unsigned char[n]);
   std::memset(block.get(), kUntouched, n);
   return block;
-}
-
-// True when every byte of p[from, to) still holds the fill pattern.
-bool AllUntouched(const unsigned char* p, std::size_t from, std::size_t to) {
-  if (from >= to) return true;
-  return p[from] == kUntouched && std::memcmp(p + from, p + from + 1, to - from - 1) == 0;
-}
-
-// One element header by the length table: 0x81, 0x82 and 0x84 are followed
-// by 1, 2 and 4 length bytes, every other first byte is the length itself.
-// False when the header, or the content it declares, does not fit n bytes.
-bool ReadElement(const unsigned char* p, std::size_t n, std::size_t& header,
-                 std::size_t& contentLength) {
-  if (n < 2) return false;
-  const unsigned char first = p[1];
-  const std::size_t extra = first == 0x81 ? 1 : first == 0x82 ? 2 : first == 0x84 ? 4 : 0;
-  if (n < 2 + extra) return false;
-  std::uint64_t length = first;
-  if (extra != 0) {
-    length = 0;
-    for (std::size_t i = 0; i < extra; ++i) length = length << 8 | p[2 + i];
-  }
-  header = 2 + extra;
-  if (length > n - header) return false;
-  contentLength = static_cast<std::size_t>(length);
-  return true;
 }
 
 // ---- GetCertInfo's item table, as the header gives it ------------------------
@@ -369,16 +340,14 @@ Split Verify(const unsigned char* cert, std::int32_t certLen, const char* checkT
 // The modulus of an RSAPublicKey: the first INTEGER inside the SEQUENCE that
 // starts the key, both inside the key's bytes, less one leading zero byte.
 bool ReferenceModulus(const unsigned char* key, std::size_t n, std::vector<unsigned char>& out) {
-  std::size_t header = 0;
-  std::size_t length = 0;
-  if (n < 1 || key[0] != 0x30 || !ReadElement(key, n, header, length)) return false;
-  const unsigned char* content = key + header;
-  std::size_t intHeader = 0;
-  std::size_t intLength = 0;
-  if (length < 1 || content[0] != 0x02 || !ReadElement(content, length, intHeader, intLength)) {
-    return false;
-  }
-  const unsigned char* value = content + intHeader;
+  kxfuzz::Declared seq{};
+  if (n < 1 || key[0] != 0x30 || !kxfuzz::Fits(key, n, seq)) return false;
+  const unsigned char* content = key + seq.headerSize;
+  const auto length = static_cast<std::size_t>(seq.contentLength);
+  kxfuzz::Declared integer{};
+  if (length < 1 || content[0] != 0x02 || !kxfuzz::Fits(content, length, integer)) return false;
+  const unsigned char* value = content + integer.headerSize;
+  const auto intLength = static_cast<std::size_t>(integer.contentLength);
   const std::size_t skip = intLength != 0 && value[0] == 0 ? 1 : 0;
   out.assign(value + skip, value + intLength);
   return true;
@@ -417,7 +386,7 @@ void CheckUserKey(const unsigned char* cert, std::int32_t certLen, std::int32_t 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // GetUsrPubKey's diagnostic line would flood the log; libFuzzer reports on
   // standard error.
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::fprintf(stderr, "stdout kept\n");
+  kxfuzz::DiscardStandardOutput();
   return 0;
 }
 
@@ -426,12 +395,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t item = data[0] % kItemCodes;
   const std::uint32_t form = data[1];
   const std::uint8_t* certBytes = data + kPrefixSize;
-  std::size_t header = 0;
-  std::size_t contentLength = 0;
-  if (!ReadElement(certBytes, size - kPrefixSize, header, contentLength)) return 0;
-  const std::size_t n = header + contentLength;
-  const Block block(new unsigned char[n]);
-  std::memcpy(block.get(), certBytes, n);
+  kxfuzz::Declared outer{};
+  if (!kxfuzz::Fits(certBytes, size - kPrefixSize, outer)) return 0;
+  const std::size_t n = outer.headerSize + static_cast<std::size_t>(outer.contentLength);
+  const Block block = kxfuzz::HeapCopy(certBytes, n);
   const unsigned char* cert = block.get();
   const auto certLen = static_cast<std::int32_t>(n);
 

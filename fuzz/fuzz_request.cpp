@@ -44,25 +44,17 @@
 #include <string>
 
 #include "der_mutator.h"
+#include "fuzz_support.h"
 #include "kestrix.h"
 
 namespace {
 
 constexpr std::size_t kPrefixSize = 5;
-constexpr unsigned char kUntouched = 0xA5;
 constexpr std::int32_t kLargestKept = 1 << 20;
 
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "check failed: %s\n", what);
-  std::abort();
-}
-
-bool AllUntouched(const void* block, std::size_t from, std::size_t to) {
-  const auto* p = static_cast<const unsigned char*>(block);
-  if (from >= to) return true;
-  return p[from] == kUntouched && std::memcmp(p + from, p + from + 1, to - from - 1) == 0;
-}
+using kxfuzz::AllUntouched;
+using kxfuzz::kUntouched;
+using kxfuzz::Require;
 
 // A text terminated inside its field, with nothing written past the
 // terminator.
@@ -145,7 +137,7 @@ kxfuzz::Layout LayoutOf(const std::uint8_t* data, std::size_t size) {
 // The decoder's diagnostic lines would flood the log: standard output is
 // discarded (libFuzzer reports on standard error).
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::fprintf(stderr, "stdout kept\n");
+  kxfuzz::DiscardStandardOutput();
   return 0;
 }
 

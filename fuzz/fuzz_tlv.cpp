@@ -2,9 +2,10 @@
 // getTVL, getcertlen and the length-field operations on each element it
 // reads.
 //
-// The length table is re-derived here on purpose, as an independent check
-// of the one in der/length.cpp: 0x81, 0x82 and 0x84 are followed by 1, 2 and
-// 4 length bytes, every other first byte is the length itself.
+// The length table is re-derived in fuzz_support.h on purpose, as an
+// independent check of the one in der/length.cpp: 0x81, 0x82 and 0x84 are
+// followed by 1, 2 and 4 length bytes, every other first byte is the length
+// itself.
 //
 // getTVL and getcertlen receive no size: they are only called on elements
 // whose declared extent lies inside the input, each copied into an exactly
@@ -14,57 +15,21 @@
 // Inputs are mutated as DER trees (der_mutator.h).
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "der/length.h"
 #include "der/reader.h"
 #include "der_mutator.h"
+#include "fuzz_support.h"
 #include "kestrix.h"
 
 namespace {
 
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "check failed: %s\n", what);
-  std::abort();
-}
-
-std::unique_ptr<std::uint8_t[]> HeapCopy(const std::uint8_t* data, std::size_t n) {
-  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[n]);
-  if (n != 0) std::memcpy(block.get(), data, n);
-  return block;
-}
-
-// An element header as the table declares it.
-struct Declared {
-  std::uint8_t tag;
-  std::size_t headerSize;  // tag byte plus length field
-  std::uint64_t contentLength;
-};
-
-// Reads the header at p from at most `avail` bytes; false when the header
-// itself does not fit.
-bool ReadDeclared(const std::uint8_t* p, std::size_t avail, Declared& d) {
-  if (avail < 2) return false;
-  const std::uint8_t first = p[1];
-  const std::size_t extra = first == 0x81 ? 1 : first == 0x82 ? 2 : first == 0x84 ? 4 : 0;
-  if (avail < 2 + extra) return false;
-  std::uint64_t length = first;
-  if (extra != 0) {
-    length = 0;
-    for (std::size_t i = 0; i < extra; ++i) length = length << 8 | p[2 + i];
-  }
-  d = Declared{p[0], 2 + extra, length};
-  return true;
-}
-
-// True when the element at p, header and content, lies in `avail` bytes.
-bool Fits(const std::uint8_t* p, std::size_t avail, Declared& d) {
-  return ReadDeclared(p, avail, d) && d.contentLength <= avail - d.headerSize;
-}
+using kxfuzz::Declared;
+using kxfuzz::Fits;
+using kxfuzz::HeapCopy;
+using kxfuzz::Require;
 
 // The exports and length operations on one element whose declared extent is
 // exactly the `total` bytes at `element`.

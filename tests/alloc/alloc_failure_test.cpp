@@ -11,7 +11,6 @@
 // parse of the same certificate or request. The exports that allocate
 // nothing are shown to allocate nothing on the samples.
 #include <gtest/gtest.h>
-#include <locale.h>
 #include <openssl/asn1.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
@@ -23,8 +22,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -35,60 +32,20 @@
 #include "kestrix.h"
 #include "platform/text.h"
 #include "support/guarded_output.h"
+#include "support/locale_scope.h"
+#include "support/samples.h"
 
 namespace {
 
 using kxtest::AllocCounts;
 using kxtest::AllocWatch;
+using kxtest::CertificateSamples;
+using kxtest::ReadSample;
+using kxtest::RequestSamples;
+using kxtest::ThreadLocale;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kPoison = 0xA5;
-const std::filesystem::path kSamples(KESTRIX_SAMPLES_DIR);
-
-Bytes ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_FALSE(bytes.empty()) << path;
-  return bytes;
-}
-
-// The sample files of a folder with one extension, sorted.
-std::vector<std::filesystem::path> SampleFiles(const std::filesystem::path& dir,
-                                               const std::string& extension) {
-  std::vector<std::filesystem::path> paths;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (entry.path().extension() == extension) paths.push_back(entry.path());
-  }
-  std::sort(paths.begin(), paths.end());
-  return paths;
-}
-
-std::vector<std::filesystem::path> CertificateFiles() {
-  std::vector<std::filesystem::path> paths = SampleFiles(kSamples / "certs", ".der");
-  paths.insert(paths.begin(), kSamples / "cert-rsa2048.der");
-  return paths;
-}
-
-// Makes a locale the calling thread's and restores the previous one.
-class ThreadLocale {
- public:
-  explicit ThreadLocale(const char* name) : loc_(newlocale(LC_CTYPE_MASK, name, nullptr)) {
-    if (loc_ != nullptr) previous_ = uselocale(loc_);
-  }
-  ~ThreadLocale() {
-    if (loc_ == nullptr) return;
-    uselocale(previous_);
-    freelocale(loc_);
-  }
-  ThreadLocale(const ThreadLocale&) = delete;
-  ThreadLocale& operator=(const ThreadLocale&) = delete;
-  bool ok() const { return loc_ != nullptr; }
-
- private:
-  locale_t loc_;
-  locale_t previous_ = nullptr;
-};
-
 // Which allocation to fail: the n-th operator new, or the n-th iconv_open
 // (0: none).
 struct Failure {
@@ -361,7 +318,7 @@ struct CertCase {
 std::vector<CertCase> CertCases() {
   std::vector<CertCase> cases;
   for (const bool gbk : {false, true}) {
-    for (const auto& path : CertificateFiles()) cases.push_back({path, gbk});
+    for (const auto& path : CertificateSamples()) cases.push_back({path, gbk});
   }
   return cases;
 }
@@ -383,7 +340,7 @@ TEST_P(CertificateAllocations, EachFailedConversionEmptiesOneNameText) {
   ThreadLocale locale(c.gbk ? "zh_CN.GBK" : "C");
   if (!locale.ok()) GTEST_SKIP() << "no zh_CN.GBK locale (scripts/setup.sh creates it)";
   if (c.gbk && !kxtest::IconvIsWatched()) GTEST_SKIP() << "iconv is not wrapped in this build";
-  const Bytes cert = ReadFile(c.path);
+  const Bytes cert = ReadSample(c.path);
   const std::vector<std::uint32_t> items = AllItems();
 
   // The answers and counts with nothing failing.
@@ -502,8 +459,7 @@ struct RequestCase {
 std::vector<RequestCase> RequestCases() {
   std::vector<RequestCase> cases;
   for (const bool gbk : {false, true}) {
-    for (const auto& path : SampleFiles(kSamples / "requests", ".pem"))
-      cases.push_back({path, gbk});
+    for (const auto& path : RequestSamples(".pem")) cases.push_back({path, gbk});
   }
   return cases;
 }
@@ -519,12 +475,12 @@ TEST_P(RequestAllocations, BuffersFailWithNoMemoryConversionsEmptyOneText) {
   ThreadLocale locale(c.gbk ? "zh_CN.GBK" : "C");
   if (!locale.ok()) GTEST_SKIP() << "no zh_CN.GBK locale (scripts/setup.sh creates it)";
   if (c.gbk && !kxtest::IconvIsWatched()) GTEST_SKIP() << "iconv is not wrapped in this build";
-  Bytes text = ReadFile(c.pem);
+  Bytes text = ReadSample(c.pem);
   const auto size = static_cast<std::int32_t>(text.size());
   text.push_back(0);  // the text ends at its NUL, the heap block one byte later
   const char* pem = reinterpret_cast<const char*>(text.data());
   const std::vector<const RecordField*> shownIn =
-      ConvertedFields(ReadFile(std::filesystem::path(c.pem).replace_extension(".der")));
+      ConvertedFields(ReadSample(std::filesystem::path(c.pem).replace_extension(".der")));
   const std::size_t conversions = shownIn.size();
 
   // One call into a poisoned record under a watch; the record's bytes.
@@ -597,8 +553,8 @@ INSTANTIATE_TEST_SUITE_P(Samples, RequestAllocations, testing::ValuesIn(RequestC
 // getcertlen, getTVL, CerExpand and the four Base64 exports on every sample
 // certificate and request, in the C locale and in GBK.
 TEST(AllocationFreeExports, AllocateNothingOnTheSamples) {
-  std::vector<std::filesystem::path> paths = CertificateFiles();
-  const std::vector<std::filesystem::path> requests = SampleFiles(kSamples / "requests", ".der");
+  std::vector<std::filesystem::path> paths = CertificateSamples();
+  const std::vector<std::filesystem::path> requests = RequestSamples(".der");
   const std::size_t certCount = paths.size();
   paths.insert(paths.end(), requests.begin(), requests.end());
   std::size_t checked = 0;
@@ -607,7 +563,7 @@ TEST(AllocationFreeExports, AllocateNothingOnTheSamples) {
     if (!locale.ok()) continue;
     for (std::size_t i = 0; i < paths.size(); ++i) {
       const std::string what = paths[i].stem().string() + " in " + name + ": ";
-      const Bytes der = ReadFile(paths[i]);
+      const Bytes der = ReadSample(paths[i]);
       const auto derLen = static_cast<std::int32_t>(der.size());
       Bytes value(der.size());
       std::int32_t valueLen = 0;

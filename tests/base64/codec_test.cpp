@@ -13,6 +13,7 @@
 
 #include "kestrix.h"
 #include "support/guarded_output.h"
+#include "support/openssl_base64.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/mman.h>
@@ -82,14 +83,6 @@ Bytes RandomBytes(std::size_t n, std::mt19937& rng) {
   return out;
 }
 
-std::string OpenSslEncode(const Bytes& input) {
-  std::string out(4 * ((input.size() + 2) / 3) + 1, '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), input.data(),
-                                static_cast<int>(input.size()));
-  out.resize(static_cast<std::size_t>(n));
-  return out;
-}
-
 // ---- Values ----------------------------------------------------------------------
 
 TEST(Base64, KnownAnswers) {
@@ -117,7 +110,7 @@ TEST(Base64, RoundTripAgreesWithOpenSsl) {
   for (std::size_t n = 1; n <= 300; ++n) {
     SCOPED_TRACE(n);
     const Bytes input = RandomBytes(n, rng);
-    const std::string expected = OpenSslEncode(input);
+    const std::string expected = kxtest::OpenSslBase64(input);
     const Outcome e = Encode(input, EncodedSize(n));
     ASSERT_EQ(e.rc, KX_OK);
     EXPECT_EQ(e.outLen, static_cast<std::int32_t>(expected.size()));
@@ -196,7 +189,7 @@ TEST(Base64Limits, LargestEncodeAndDecode) {
   EXPECT_EQ(DerToPem(input.data(), 7500001, text.data(), &len), KX_ERR_LENGTH);
   ASSERT_EQ(DerToPem(input.data(), 7500000, text.data(), &len), KX_OK);
   EXPECT_EQ(len, KX_BASE64_MAX_LENGTH);
-  EXPECT_EQ(text, OpenSslEncode(input));
+  EXPECT_EQ(text, kxtest::OpenSslBase64(input));
   Bytes back(7500000);
   len = 7500000;
   ASSERT_EQ(PemToDer(text.data(), KX_BASE64_MAX_LENGTH, back.data(), &len), KX_OK);
@@ -264,7 +257,7 @@ TEST(Base64Decode, BadCharacterAtEveryPosition) {
   for (std::size_t length = 4; length <= 96; length += 4) {
     for (std::size_t pad = 0; pad <= 2; ++pad) {
       const Bytes plain = RandomBytes(length / 4 * 3 - pad, rng);
-      const std::string good = OpenSslEncode(plain);
+      const std::string good = kxtest::OpenSslBase64(plain);
       for (std::size_t pos = 0; pos < length; ++pos) {
         for (const char bad : {'*', '\n', '\0', '=', '\x80', ' ', '-'}) {
           std::string text = good;

@@ -22,8 +22,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,15 +30,17 @@
 #include "cert/records.h"
 #include "cert/tbs.h"
 #include "kestrix.h"
+#include "support/samples.h"
 
 namespace {
 
 using kx::cert::CertBasicInfo;
 using kx::cert::CertExtInfo;
 using kx::cert::CertNameInfo;
-using Bytes = std::vector<std::uint8_t>;
+using kxtest::Bytes;
+using kxtest::ReadFile;
 
-const std::filesystem::path kCertDir = std::filesystem::path(KESTRIX_SAMPLES_DIR) / "certs";
+const std::filesystem::path kCertDir = kxtest::SamplesDir() / "certs";
 
 // The sample names (file names without .der), sorted.
 std::vector<std::string> SampleNames() {
@@ -51,11 +51,6 @@ std::vector<std::string> SampleNames() {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-Bytes ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 struct X509Free {

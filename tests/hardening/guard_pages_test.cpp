@@ -13,7 +13,6 @@
 #if KXTEST_HAVE_GUARD_PAGES
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "kestrix.h"
+#include "support/openssl_base64.h"
 
 namespace {
 
@@ -36,7 +36,6 @@ using kxtest::GuardedExports;
 using kxtest::ItemResult;
 using kxtest::SplitResult;
 
-const fs::path kSamples = KESTRIX_SAMPLES_DIR;
 constexpr Guard kSides[] = {Guard::kAfter, Guard::kBefore};
 constexpr std::uint32_t kLastItemCode = 130;
 
@@ -76,12 +75,6 @@ class Trace {
   std::vector<std::int64_t> numbers_;
   Bytes bytes_;
 };
-
-std::vector<fs::path> CertificateFiles() {
-  std::vector<fs::path> files = {kSamples / "cert-rsa2048.der"};
-  for (const fs::path& p : kxtest::FilesIn(kSamples / "certs", ".der")) files.push_back(p);
-  return files;
-}
 
 // A check time of 14 digits from a validity text of 12 (UTCTime, years
 // 50..99 in the 1900s) or 14 digits; empty when the text is neither.
@@ -233,10 +226,7 @@ std::string WithCrLf(const std::string& text) {
 }
 
 std::string Armoured(const Bytes& der) {
-  std::string body(4 * ((der.size() + 2) / 3) + 1, '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(body.data()), der.data(),
-                                static_cast<int>(der.size()));
-  body.resize(static_cast<std::size_t>(n));
+  const std::string body = kxtest::OpenSslBase64(der);
   std::string text = "-----BEGIN CERTIFICATE REQUEST-----\n";
   for (std::size_t i = 0; i < body.size(); i += 64) text += body.substr(i, 64) + "\n";
   return text + "-----END CERTIFICATE REQUEST-----\n";
@@ -280,7 +270,7 @@ TEST(GuardPageHelper, TheByteBeyondTheBlockFaults) {
 // ---- Certificates -----------------------------------------------------------------
 
 TEST(GuardCertificates, EveryExportOnEverySample) {
-  for (const fs::path& file : CertificateFiles()) {
+  for (const fs::path& file : kxtest::CertificateSamples()) {
     SCOPED_TRACE(file.filename().string());
     const auto cert = kxtest::DeclaredElement(kxtest::ReadFile(file));
     ASSERT_TRUE(cert.has_value()) << "a sample holds its declared element";
@@ -314,7 +304,7 @@ TEST(GuardCertificates, EveryExportOnEverySample) {
 // ---- Requests ---------------------------------------------------------------------
 
 TEST(GuardRequests, EveryTextAndEveryDerSample) {
-  const auto files = kxtest::FilesIn(kSamples / "requests", ".pem");
+  const auto files = kxtest::RequestSamples(".pem");
   ASSERT_FALSE(files.empty());
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.filename().string());
@@ -372,9 +362,7 @@ TEST(GuardBase64, TextsOfManyLengthsBothWays) {
       b = static_cast<std::uint8_t>(state >> 16);
     }
     // The text matches OpenSSL's encoder.
-    std::string reference(4 * ((n + 2) / 3) + 1, '\0');
-    reference.resize(static_cast<std::size_t>(EVP_EncodeBlock(
-        reinterpret_cast<unsigned char*>(reference.data()), bytes.data(), static_cast<int>(n))));
+    const std::string reference = kxtest::OpenSslBase64(bytes);
     for (int s = 0; s < 2; ++s) {
       SCOPED_TRACE(kxtest::GuardName(kSides[s]));
       GuardedExports g(kSides[s]);
@@ -460,7 +448,7 @@ void RunCorpusFile(GuardedExports& g, const std::string& target, const Bytes& fi
 }
 
 TEST(GuardCorpus, EveryFileThroughTheExportsItFits) {
-  const fs::path corpus = kSamples / ".." / "fuzz" / "corpus";
+  const fs::path corpus = kxtest::SamplesDir() / ".." / "fuzz" / "corpus";
   std::vector<fs::path> targets;
   for (const auto& entry : fs::directory_iterator(corpus)) {
     if (entry.is_directory()) targets.push_back(entry.path());

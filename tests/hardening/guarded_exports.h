@@ -14,44 +14,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "kestrix.h"
+#include "support/samples.h"
 
 namespace kxtest {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The files of `dir` with the extension `ext` ("" for every regular file),
-// sorted by name.
-inline std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& dir,
-                                                  const std::string& ext = "") {
-  std::vector<std::filesystem::path> files;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-    if (entry.is_regular_file() && (ext.empty() || entry.path().extension() == ext)) {
-      files.push_back(entry.path());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 inline bool OneOf(std::int32_t status, std::initializer_list<std::int32_t> set) {
   for (std::int32_t s : set) {

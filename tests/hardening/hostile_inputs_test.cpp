@@ -12,7 +12,6 @@
 #if KXTEST_HAVE_GUARD_PAGES
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -27,6 +26,7 @@
 #include "platform/utf8.h"
 #include "request/p10.h"
 #include "support/cert_builder.h"
+#include "support/openssl_base64.h"
 
 namespace {
 
@@ -534,8 +534,7 @@ TEST(HostileSizes, NegativeZeroAndHugeSizesAndCapacities) {
     }
   }
   // The request decoder's size: the room of its work buffers.
-  const Bytes pemBytes =
-      kxtest::ReadFile(std::filesystem::path(KESTRIX_SAMPLES_DIR) / "requests" / "rsa2048.pem");
+  const Bytes pemBytes = kxtest::ReadFile(kxtest::SamplesDir() / "requests" / "rsa2048.pem");
   const std::string pem = Str(pemBytes);
   for (std::int32_t size : {0, -1, kMin, kOver, kMax, 10}) {
     SCOPED_TRACE("request size " + std::to_string(size));
@@ -981,13 +980,6 @@ std::string Armour(const std::string& body, std::size_t width, const std::string
   return text + end;
 }
 
-std::string Base64Of(const Bytes& der) {
-  std::string body(4 * ((der.size() + 2) / 3) + 1, '\0');
-  body.resize(static_cast<std::size_t>(EVP_EncodeBlock(
-      reinterpret_cast<unsigned char*>(body.data()), der.data(), static_cast<int>(der.size()))));
-  return body;
-}
-
 // A request with the subject, key algorithm identifier and key bits given.
 Bytes Request(const Bytes& subject, const Bytes& keyAlgorithm, const Bytes& keyBits) {
   const Bytes info =
@@ -998,9 +990,9 @@ Bytes Request(const Bytes& subject, const Bytes& keyAlgorithm, const Bytes& keyB
 }
 
 TEST(HostileRequests, TextsLinesAndDer) {
-  const std::filesystem::path dir = std::filesystem::path(KESTRIX_SAMPLES_DIR) / "requests";
+  const std::filesystem::path dir = kxtest::SamplesDir() / "requests";
   const Bytes der = *kxtest::DeclaredElement(kxtest::ReadFile(dir / "rsa2048.der"));
-  const std::string body = Base64Of(der);
+  const std::string body = kxtest::OpenSslBase64(der);
   const std::string end = "-----END CERTIFICATE REQUEST-----\n";
   const Allowed anyError = {kMalformed, KX_ERR_LENGTH};
   const Bytes rsaKey =
@@ -1008,7 +1000,7 @@ TEST(HostileRequests, TextsLinesAndDer) {
   const Bytes rsaAlg =
       Tlv(0x30, Cat({Oid({0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01}), Tlv(0x05, {})}));
   const Bytes name = kxtest::Name("req");
-  auto armoured = [&](const Bytes& d) { return Armour(Base64Of(d), 64, "\n"); };
+  auto armoured = [&](const Bytes& d) { return Armour(kxtest::OpenSslBase64(d), 64, "\n"); };
   const Bytes cutOuter = RawTlv(0x30, LengthField(ContentOf(der).size() + 100), ContentOf(der));
 
   struct TextCase {

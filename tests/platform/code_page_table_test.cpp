@@ -11,22 +11,11 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "support/hex.h"
+#include "support/locale_scope.h"
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <locale.h>
-#endif
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KXTEST_LEAK_CHECKS 1
-#endif
-#elif defined(__SANITIZE_ADDRESS__)
-#define KXTEST_LEAK_CHECKS 1
-#endif
-#if defined(KXTEST_LEAK_CHECKS)
-#include <sanitizer/lsan_interface.h>
 #endif
 
 namespace {
@@ -34,6 +23,7 @@ namespace {
 using kx::platform::AnsiPrefixLength;
 using kx::platform::Utf8ToWide;
 using kx::platform::WideToAnsi;
+using kxtest::Hex;
 
 #if defined(_WIN32)
 constexpr bool kWindows = true;
@@ -60,31 +50,13 @@ constexpr bool kWindows = false;
 // thread, and restores the previous one.
 class CodePage {
  public:
-  explicit CodePage(unsigned page) : page_(page) {
-    const std::vector<const char*> names =
-        page == 936 ? std::vector<const char*>{"zh_CN.GBK", "zh_CN.gbk"}
-                    : std::vector<const char*>{"en_US.CP1252", "de_DE.CP1252", "fr_FR.CP1252"};
-#if defined(KXTEST_LEAK_CHECKS)
-    __lsan_disable();  // glibc's newlocale leaks its search path when a locale is missing
-#endif
-    for (const char* name : names) {
-      loc_ = newlocale(LC_CTYPE_MASK, name, nullptr);
-      if (loc_ != nullptr) break;
-    }
-#if defined(KXTEST_LEAK_CHECKS)
-    __lsan_enable();
-#endif
-    if (loc_ != nullptr) previous_ = uselocale(loc_);
-  }
-  ~CodePage() {
-    if (loc_ == nullptr) return;
-    uselocale(previous_);
-    freelocale(loc_);
-  }
-  CodePage(const CodePage&) = delete;
-  CodePage& operator=(const CodePage&) = delete;
+  explicit CodePage(unsigned page)
+      : page_(page),
+        locale_(page == 936
+                    ? kxtest::ThreadLocale{"zh_CN.GBK", "zh_CN.gbk"}
+                    : kxtest::ThreadLocale{"en_US.CP1252", "de_DE.CP1252", "fr_FR.CP1252"}) {}
   std::string Unavailable() const {
-    if (loc_ != nullptr) return {};
+    if (locale_.ok()) return {};
     return page_ == 936 ? "no zh_CN.GBK locale (scripts/setup.sh creates it)"
                         : "no locale with the CP1252 character set "
                           "(localedef -i en_US -f CP1252 en_US.CP1252 creates one)";
@@ -92,8 +64,7 @@ class CodePage {
 
  private:
   unsigned page_;
-  locale_t loc_ = nullptr;
-  locale_t previous_ = nullptr;
+  kxtest::ThreadLocale locale_;
 };
 #endif
 
@@ -210,18 +181,6 @@ const Difference kDifferences[] = {
     {"above U+10FFFF", 1252, u"", "\xF4\x90\x80\x80", "????", "???", kSubparts},
     {"overlong three-byte form", 1252, u"", "\xE0\x80\x80", "???", "??", kSubparts},
 };
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (!out.empty()) out += ' ';
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0x0F];
-  }
-  return out;
-}
 
 std::string Convert(const std::u16string& units, const std::string& utf8, std::size_t capacity) {
   return utf8.empty() ? Ansi(units, capacity) : AnsiFromUtf8(utf8, capacity);

@@ -8,37 +8,19 @@
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
-#include <locale.h>
 
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "support/locale_scope.h"
 
 namespace {
 
 using kx::platform::AnsiPrefixLength;
 using kx::platform::Utf8ToWide;
 using kx::platform::WideToAnsi;
-
-// Makes a locale current for the test thread and restores the previous one.
-class ThreadLocale {
- public:
-  explicit ThreadLocale(const char* name) : loc_(newlocale(LC_CTYPE_MASK, name, nullptr)) {
-    if (loc_ != nullptr) previous_ = uselocale(loc_);
-  }
-  ~ThreadLocale() {
-    if (loc_ == nullptr) return;
-    uselocale(previous_);
-    freelocale(loc_);
-  }
-  ThreadLocale(const ThreadLocale&) = delete;
-  ThreadLocale& operator=(const ThreadLocale&) = delete;
-  bool ok() const { return loc_ != nullptr; }
-
- private:
-  locale_t loc_;
-  locale_t previous_ = nullptr;
-};
+using kxtest::ThreadLocale;
 
 // WideToAnsi into a generous buffer; the bytes written, as a string.
 std::string ToAnsi(const std::u16string& units, std::size_t capacity = 64) {

@@ -7,16 +7,12 @@
 // concurrently as well. Run under ThreadSanitizer by scripts/check-tsan.sh.
 #include <gtest/gtest.h>
 #include <locale.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <latch>
 #include <numeric>
 #include <random>
@@ -25,6 +21,8 @@
 #include <vector>
 
 #include "kestrix.h"
+#include "support/openssl_base64.h"
+#include "support/samples.h"
 
 namespace {
 
@@ -32,22 +30,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kThreads = 8;
 constexpr std::uint8_t kPoison = 0xA5;
-const std::filesystem::path kSamples(KESTRIX_SAMPLES_DIR);
-
-Bytes ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_FALSE(bytes.empty()) << path;
-  return bytes;
-}
-
-std::string Base64(const Bytes& der) {
-  std::string text(4 * ((der.size() + 2) / 3) + 1, '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), der.data(),
-                                static_cast<int>(der.size()));
-  text.resize(static_cast<std::size_t>(n));
-  return text;
-}
 
 // ---- Inputs, shared by all threads and never written ----------------------------
 
@@ -74,27 +56,17 @@ struct Samples {
 const Samples& SharedSamples() {
   static const Samples samples = [] {
     Samples s;
-    s.certs.push_back({"cert-rsa2048", ReadFile(kSamples / "cert-rsa2048.der")});
-    std::vector<std::filesystem::path> paths;
-    for (const auto& entry : std::filesystem::directory_iterator(kSamples / "certs")) {
-      if (entry.path().extension() == ".der") paths.push_back(entry.path());
+    for (const auto& path : kxtest::CertificateSamples()) {
+      s.certs.push_back({path.stem().string(), kxtest::ReadSample(path)});
     }
-    for (const auto& entry : std::filesystem::directory_iterator(kSamples / "requests")) {
-      if (entry.path().extension() == ".pem") paths.push_back(entry.path());
-    }
-    std::sort(paths.begin(), paths.end());
-    for (const auto& path : paths) {
+    for (const auto& path : kxtest::RequestSamples(".pem")) {
       const std::string name = path.stem().string();
-      if (path.extension() == ".der") {
-        s.certs.push_back({name, ReadFile(path)});
-      } else {
-        const Bytes pem = ReadFile(path);
-        s.requests.push_back({name, ReadFile(path.parent_path() / (name + ".der")),
-                              std::string(pem.begin(), pem.end())});
-      }
+      const Bytes pem = kxtest::ReadSample(path);
+      s.requests.push_back({name, kxtest::ReadSample(path.parent_path() / (name + ".der")),
+                            std::string(pem.begin(), pem.end())});
     }
-    for (const Named& c : s.certs) s.base64.push_back({c.name, Base64(c.der)});
-    for (const Request& r : s.requests) s.base64.push_back({r.name, Base64(r.der)});
+    for (const Named& c : s.certs) s.base64.push_back({c.name, kxtest::OpenSslBase64(c.der)});
+    for (const Request& r : s.requests) s.base64.push_back({r.name, kxtest::OpenSslBase64(r.der)});
     // Refused texts: a character outside the alphabet, a length not a
     // multiple of four.
     std::string bad = s.base64.front().text;
@@ -178,21 +150,32 @@ Call CertItem(const Named& cert, std::uint32_t item, Locale locale) {
           }};
 }
 
+// A call that splits a certificate into TBS and signature buffers of the
+// documented sizes, both poisoned first: its status, both counts and both
+// buffers in full.
+template <typename Split>
+void PutSplit(Answer& a, Split split) {
+  unsigned char tbs[KX_MAX_TBS_SIZE];
+  unsigned char sig[KX_MAX_SIGNATURE_SIZE];
+  std::memset(tbs, kPoison, sizeof tbs);
+  std::memset(sig, kPoison, sizeof sig);
+  std::int32_t tbsLen = -7;
+  std::int32_t sigLen = -7;
+  a.status = split(tbs, &tbsLen, sig, &sigLen);
+  a.Put(tbsLen);
+  a.Put(sigLen);
+  a.Put(tbs, sizeof tbs);
+  a.Put(sig, sizeof sig);
+}
+
 Call CertCheck(const Named& cert, const char* checkTime) {
   return {"GetPreCertVerified " + cert.name + " at " + (checkTime ? checkTime : "now"), Locale::kC,
           [der = &cert.der, checkTime](Answer& a, Bytes&) {
-            unsigned char tbs[KX_MAX_TBS_SIZE];
-            unsigned char sig[KX_MAX_SIGNATURE_SIZE];
-            std::memset(tbs, kPoison, sizeof tbs);
-            std::memset(sig, kPoison, sizeof sig);
-            std::int32_t tbsLen = -7;
-            std::int32_t sigLen = -7;
-            a.status =
-                GetPreCertVerified(Size(*der), der->data(), checkTime, &tbsLen, tbs, &sigLen, sig);
-            a.Put(tbsLen);
-            a.Put(sigLen);
-            a.Put(tbs, sizeof tbs);
-            a.Put(sig, sizeof sig);
+            PutSplit(a, [&](unsigned char* tbs, std::int32_t* tbsLen, unsigned char* sig,
+                            std::int32_t* sigLen) {
+              return GetPreCertVerified(Size(*der), der->data(), checkTime, tbsLen, tbs, sigLen,
+                                        sig);
+            });
           }};
 }
 
@@ -322,17 +305,10 @@ std::vector<Call> AllCalls(const Samples& s, bool gbk) {
       calls.push_back(CertCheck(cert, at));
     }
     calls.push_back({"CerExpand " + cert.name, Locale::kC, [der = &cert.der](Answer& a, Bytes&) {
-                       unsigned char tbs[KX_MAX_TBS_SIZE];
-                       unsigned char sig[KX_MAX_SIGNATURE_SIZE];
-                       std::memset(tbs, kPoison, sizeof tbs);
-                       std::memset(sig, kPoison, sizeof sig);
-                       std::int32_t tbsLen = -7;
-                       std::int32_t sigLen = -7;
-                       a.status = CerExpand(der->data(), tbs, &tbsLen, sig, &sigLen);
-                       a.Put(tbsLen);
-                       a.Put(sigLen);
-                       a.Put(tbs, sizeof tbs);
-                       a.Put(sig, sizeof sig);
+                       PutSplit(a, [&](unsigned char* tbs, std::int32_t* tbsLen, unsigned char* sig,
+                                       std::int32_t* sigLen) {
+                         return CerExpand(der->data(), tbs, tbsLen, sig, sigLen);
+                       });
                      }});
     AddElementCalls(calls, cert.name, cert.der);
     AddBase64Calls(calls, cert.name, cert.der);

@@ -19,12 +19,14 @@
 #include "cert/name.h"
 #include "cert/records.h"
 #include "kestrix.h"
+#include "support/hex.h"
 #include "support/tlv_builder.h"
 
 namespace {
 
 using kxtest::Bytes;
 using kxtest::Cat;
+using kxtest::Hex;
 using kxtest::Tlv;
 
 class CodePageText : public testing::Test {
@@ -47,18 +49,6 @@ TEST(CodePageRun, IsTheOneExpected) {
   const char* expected = std::getenv("KESTRIX_EXPECT_CODE_PAGE");
   if (expected == nullptr) GTEST_SKIP() << "KESTRIX_EXPECT_CODE_PAGE is not set";
   EXPECT_EQ(std::to_string(GetACP()), expected);
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (!out.empty()) out += ' ';
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0x0F];
-  }
-  return out;
 }
 
 Bytes ReadSample(const std::string& name) {
