@@ -34,8 +34,11 @@ for exe in "${executables[@]}"; do
     --errors-for-leak-kinds=definite,indirect,possible --track-origins=yes --trace-children=no \
     --log-file="$logs/$name.%p.log" "$exe" --gtest_brief=1 --gtest_death_test_style=threadsafe \
     >"$logs/$name.out" 2>&1; then
-    summary="$(grep -h 'ERROR SUMMARY' "$logs/$name".*.log | head -n 1)"
-    echo "  $name: ${summary#*== }"
+    # The executable's own log, not those of the death tests' children.
+    first="$(grep -L -e '--gtest_internal_run_death_test' "$logs/$name".*.log | head -n 1 || true)"
+    heap="$(sed -n 's/^==[0-9]*==  *in use at exit: //p' "$first")"
+    errors="$(sed -n 's/^==[0-9]*== ERROR SUMMARY: //p' "$first")"
+    echo "  $name: in use at exit: $heap; errors: $errors"
     passed=$((passed + 1))
   else
     tail -n 30 "$logs/$name.out" >&2
