@@ -66,12 +66,12 @@ Block Filled(std::size_t n) {
 // ---- GetCertInfo's item table, as the header gives it ------------------------
 
 enum class Shape { kUnused, kNumber, kText, kBytes, kSerial, kAuthoritySerial };
-struct ItemSpec {
+struct ItemLayout {
   Shape shape;
   std::size_t largest;  // the bracket: the most bytes written into outBuf
 };
 
-ItemSpec Describe(std::uint32_t item) {
+ItemLayout Describe(std::uint32_t item) {
   switch (item) {
     case KX_ITEM_VERSION:
     case KX_ITEM_KEY_USAGE:
@@ -152,7 +152,7 @@ bool SameResult(const ItemResult& a, const ItemResult& b) {
 // Checks one answer of GetCertInfo against the item's shape. decodeRc is the
 // status of a query that cannot fail but for the decode (item 21).
 void CheckItem(const ItemResult& r, std::uint32_t item, std::uint32_t form, std::int32_t decodeRc) {
-  const ItemSpec spec = Describe(item);
+  const ItemLayout expected = Describe(item);
   Require(r.rc == KX_OK || r.rc == KX_ERR_MALFORMED || r.rc == KX_ERR_NO_MEMORY,
           "GetCertInfo gives a documented status");
   // Only a serial or a key too large for its bracket may be refused after
@@ -163,19 +163,19 @@ void CheckItem(const ItemResult& r, std::uint32_t item, std::uint32_t form, std:
           "GetCertInfo fails exactly when the certificate does not decode");
   const unsigned char* out = r.out.get();
   const auto len = static_cast<std::size_t>(r.len);
-  if (r.rc != KX_OK || spec.shape == Shape::kUnused) {
+  if (r.rc != KX_OK || expected.shape == Shape::kUnused) {
     Require(out[0] == 0 && r.num == 0 && r.len == 0 && AllUntouched(out, 1, KX_ITEM_BUFFER_SIZE),
             "a failure or a code not in use leaves the outputs cleared");
     return;
   }
-  switch (spec.shape) {
+  switch (expected.shape) {
     case Shape::kNumber:
       Require(out[0] == 0 && r.len == 0 && AllUntouched(out, 1, KX_ITEM_BUFFER_SIZE),
               "a number item writes no text");
       if (item == KX_ITEM_VERSION) Require(r.num >= 1 && r.num <= 256, "version is 1..256");
       break;
     case Shape::kText:
-      Require(r.len >= 0 && len < spec.largest, "text length within the item's bracket");
+      Require(r.len >= 0 && len < expected.largest, "text length within the item's bracket");
       Require(out[len] == 0 && std::strlen(r.text()) == len, "text terminated at its length");
       Require(AllUntouched(out, len + 1, KX_ITEM_BUFFER_SIZE), "nothing written past the text");
       if (item == KX_ITEM_SIGNATURE_ALGORITHM) {
@@ -187,7 +187,7 @@ void CheckItem(const ItemResult& r, std::uint32_t item, std::uint32_t form, std:
       if (item == KX_ITEM_RESERVED_TEXT) Require(r.len == 0, "item 115 is always empty");
       break;
     case Shape::kBytes:
-      Require(r.len >= 0 && len <= spec.largest, "byte count within the item's bracket");
+      Require(r.len >= 0 && len <= expected.largest, "byte count within the item's bracket");
       Require(AllUntouched(out, len == 0 ? 1 : len, KX_ITEM_BUFFER_SIZE),
               "nothing written past the bytes");
       if (len == 0) Require(out[0] == 0, "no bytes leave an empty text");
@@ -199,17 +199,17 @@ void CheckItem(const ItemResult& r, std::uint32_t item, std::uint32_t form, std:
       break;
     case Shape::kSerial:
     case Shape::kAuthoritySerial: {
-      const bool raw = spec.shape == Shape::kSerial && form == 0x01;
+      const bool raw = expected.shape == Shape::kSerial && form == 0x01;
       if (raw) {
         Require(r.len >= 0 && len <= 36 && out[len] == 0, "raw serial ends with a zero byte");
         Require(AllUntouched(out, 37, KX_ITEM_BUFFER_SIZE), "raw serial within [37]");
         break;
       }
-      const bool upper = spec.shape == Shape::kSerial && form == 0x02;
-      Require(r.len >= 0 && len < spec.largest && len % 2 == 0, "hex serial length");
+      const bool upper = expected.shape == Shape::kSerial && form == 0x02;
+      Require(r.len >= 0 && len < expected.largest && len % 2 == 0, "hex serial length");
       Require(out[len] == 0 && IsHexText(r.text(), len, upper), "hex digits of the right case");
       Require(AllUntouched(out, len + 1, KX_ITEM_BUFFER_SIZE), "nothing written past the serial");
-      if (spec.shape == Shape::kSerial) {
+      if (expected.shape == Shape::kSerial) {
         Require(r.num == HexTailValue(r.text(), len), "numOut is the serial's last four bytes");
       }
       break;
