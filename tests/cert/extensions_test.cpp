@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "der/reader.h"
+#include "support/openssl_x509.h"
 #include "support/tlv_builder.h"
 
 namespace {
@@ -627,15 +628,6 @@ struct Freer {
 template <typename T>
 using Owned = std::unique_ptr<T, Freer>;
 
-std::string AsString(const ASN1_STRING* s) {
-  return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(s)),
-                     static_cast<std::size_t>(ASN1_STRING_length(s)));
-}
-Bytes AsBytes(const ASN1_STRING* s) {
-  const unsigned char* d = ASN1_STRING_get0_data(s);
-  return Bytes(d, d + ASN1_STRING_length(s));
-}
-
 TEST(ExtensionsOpenSsl, SelfSignedCertificateAgreesWithOpenSsl) {
   Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
   ASSERT_TRUE(key);
@@ -694,13 +686,13 @@ TEST(ExtensionsOpenSsl, SelfSignedCertificateAgreesWithOpenSsl) {
             (X509_get_extension_flags(cert.get()) & EXFLAG_CA) ? 1 : 0);
   EXPECT_EQ(got.info.basicConstraintsCA, 1);
 
-  const Bytes ski = AsBytes(X509_get0_subject_key_id(cert.get()));
+  const Bytes ski = kxtest::AsnBytes(X509_get0_subject_key_id(cert.get()));
   EXPECT_EQ(got.info.subjectKeyIdLen, static_cast<std::int32_t>(ski.size()));
   EXPECT_EQ(KeyIdBytes(got.info.subjectKeyId, ski.size()), ski);
-  const Bytes akid = AsBytes(X509_get0_authority_key_id(cert.get()));
+  const Bytes akid = kxtest::AsnBytes(X509_get0_authority_key_id(cert.get()));
   EXPECT_EQ(KeyIdBytes(got.info.authorityKeyId, akid.size()), akid);
   EXPECT_EQ(got.info.authorityKeyIdLen, static_cast<std::int32_t>(akid.size()));
-  const Bytes serial = AsBytes(X509_get0_authority_serial(cert.get()));  // magnitude bytes
+  const Bytes serial = kxtest::AsnBytes(X509_get0_authority_serial(cert.get()));  // magnitude bytes
   EXPECT_EQ(serial, Bytes({0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}));
   EXPECT_EQ(got.info.authorityCertSerialLen, static_cast<std::int32_t>(serial.size()));
   EXPECT_EQ(KeyIdBytes(got.info.authorityCertSerial, serial.size()), serial);
@@ -709,20 +701,21 @@ TEST(ExtensionsOpenSsl, SelfSignedCertificateAgreesWithOpenSsl) {
       X509_get_ext_d2i(cert.get(), NID_subject_alt_name, nullptr, nullptr)));
   ASSERT_TRUE(san);
   ASSERT_EQ(sk_GENERAL_NAME_num(san.get()), 4);
-  EXPECT_EQ(got.info.sanEmail, AsString(sk_GENERAL_NAME_value(san.get(), 0)->d.rfc822Name));
-  EXPECT_EQ(got.info.x5315_100_5_4, AsString(sk_GENERAL_NAME_value(san.get(), 1)->d.dNSName));
-  const Bytes ip = AsBytes(sk_GENERAL_NAME_value(san.get(), 2)->d.iPAddress);
+  EXPECT_EQ(got.info.sanEmail, kxtest::AsnText(sk_GENERAL_NAME_value(san.get(), 0)->d.rfc822Name));
+  EXPECT_EQ(got.info.x5315_100_5_4,
+            kxtest::AsnText(sk_GENERAL_NAME_value(san.get(), 1)->d.dNSName));
+  const Bytes ip = kxtest::AsnBytes(sk_GENERAL_NAME_value(san.get(), 2)->d.iPAddress);
   EXPECT_EQ(KeyIdBytes(reinterpret_cast<const std::uint8_t*>(got.info.x5315_100_5_5), 5),
             Cat({ip, {0}}));
   EXPECT_EQ(got.info.sanUri,
-            AsString(sk_GENERAL_NAME_value(san.get(), 3)->d.uniformResourceIdentifier));
+            kxtest::AsnText(sk_GENERAL_NAME_value(san.get(), 3)->d.uniformResourceIdentifier));
 
   Owned<CRL_DIST_POINTS> dps(static_cast<CRL_DIST_POINTS*>(
       X509_get_ext_d2i(cert.get(), NID_crl_distribution_points, nullptr, nullptr)));
   ASSERT_TRUE(dps);
   const GENERAL_NAMES* full = sk_DIST_POINT_value(dps.get(), 0)->distpoint->name.fullname;
   EXPECT_EQ(got.info.crlDistPoint1,
-            AsString(sk_GENERAL_NAME_value(full, 0)->d.uniformResourceIdentifier));
+            kxtest::AsnText(sk_GENERAL_NAME_value(full, 0)->d.uniformResourceIdentifier));
   EXPECT_STREQ(got.info.crlDistPoint2, "");
 
   Owned<AUTHORITY_INFO_ACCESS> aia(static_cast<AUTHORITY_INFO_ACCESS*>(
@@ -732,7 +725,7 @@ TEST(ExtensionsOpenSsl, SelfSignedCertificateAgreesWithOpenSsl) {
   for (int i = 0; i < sk_ACCESS_DESCRIPTION_num(aia.get()); ++i) {
     const ACCESS_DESCRIPTION* ad = sk_ACCESS_DESCRIPTION_value(aia.get(), i);
     if (OBJ_obj2nid(ad->method) == NID_ad_OCSP) {
-      ocsp.push_back(AsString(ad->location->d.uniformResourceIdentifier));
+      ocsp.push_back(kxtest::AsnText(ad->location->d.uniformResourceIdentifier));
     }
   }
   ASSERT_EQ(ocsp.size(), 2u);

@@ -30,6 +30,7 @@
 #include "cert/records.h"
 #include "cert/tbs.h"
 #include "kestrix.h"
+#include "support/openssl_x509.h"
 #include "support/samples.h"
 
 namespace {
@@ -37,8 +38,12 @@ namespace {
 using kx::cert::CertBasicInfo;
 using kx::cert::CertExtInfo;
 using kx::cert::CertNameInfo;
+using kxtest::AsnBytes;
+using kxtest::AsnText;
+using kxtest::AsnUtf8;
 using kxtest::Bytes;
 using kxtest::ReadFile;
+using kxtest::X509Ptr;
 
 const std::filesystem::path kCertDir = kxtest::SamplesDir() / "certs";
 
@@ -51,30 +56,6 @@ std::vector<std::string> SampleNames() {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-struct X509Free {
-  void operator()(X509* x) const { X509_free(x); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-
-Bytes Data(const ASN1_STRING* s) {
-  if (s == nullptr) return {};
-  const unsigned char* p = ASN1_STRING_get0_data(s);
-  return Bytes(p, p + ASN1_STRING_length(s));
-}
-
-std::string Text(const ASN1_STRING* s) {
-  const Bytes b = Data(s);
-  return std::string(b.begin(), b.end());
-}
-
-std::string Utf8(const ASN1_STRING* s) {
-  unsigned char* out = nullptr;
-  const int n = ASN1_STRING_to_UTF8(&out, s);
-  std::string text = n < 0 ? std::string("<not convertible>") : std::string(out, out + n);
-  OPENSSL_free(out);
-  return text;
 }
 
 // The 256-byte name fields by the NID of their attribute type (the 20-byte
@@ -117,7 +98,7 @@ void ExpectName(const X509_NAME* name, const CertNameInfo& got, const char* whic
     if (X509_NAME_ENTRY_set(entry) == previousSet) break;
     previousSet = X509_NAME_ENTRY_set(entry);
     const int nid = OBJ_obj2nid(X509_NAME_ENTRY_get_object(entry));
-    const std::string text = Utf8(X509_NAME_ENTRY_get_data(entry));
+    const std::string text = AsnUtf8(X509_NAME_ENTRY_get_data(entry));
     std::string& field = want[nid];
     field = nid == NID_domainComponent && !field.empty() ? text + "." + field : text;
   }
@@ -189,13 +170,13 @@ AltNames WalkAltNames(const GENERAL_NAMES* names, bool subject) {
   for (int i = 0; names != nullptr && i < sk_GENERAL_NAME_num(names); ++i) {
     const GENERAL_NAME* gn = sk_GENERAL_NAME_value(names, i);
     if (gn->type == GEN_EMAIL) {
-      want.email = IfFits(Text(gn->d.rfc822Name), want.email);
+      want.email = IfFits(AsnText(gn->d.rfc822Name), want.email);
     } else if (gn->type == GEN_URI) {
-      want.uri = IfFits(Text(gn->d.uniformResourceIdentifier), want.uri);
+      want.uri = IfFits(AsnText(gn->d.uniformResourceIdentifier), want.uri);
     } else if (subject && gn->type == GEN_DNS) {
-      want.dns = IfFits(Text(gn->d.dNSName), want.dns);
+      want.dns = IfFits(AsnText(gn->d.dNSName), want.dns);
     } else if (subject && gn->type == GEN_IPADD) {
-      want.ip = IfFits(Text(gn->d.iPAddress), want.ip);
+      want.ip = IfFits(AsnText(gn->d.iPAddress), want.ip);
     } else {
       break;  // an otherName is not modelled here; the samples have none
     }
@@ -221,11 +202,11 @@ void ExpectExtensions(X509* x, const CertExtInfo& got) {
   // Key identifiers: 20 zero bytes when absent; a longer one by length only.
   const ASN1_OCTET_STRING* ski = X509_get0_subject_key_id(x);
   const ASN1_OCTET_STRING* akid = X509_get0_authority_key_id(x);
-  ExpectBytes(got.subjectKeyId, got.subjectKeyIdLen, ski ? Data(ski) : Bytes(20), 20, "SKI");
-  ExpectBytes(got.authorityKeyId, got.authorityKeyIdLen, akid ? Data(akid) : Bytes(20), 20,
+  ExpectBytes(got.subjectKeyId, got.subjectKeyIdLen, ski ? AsnBytes(ski) : Bytes(20), 20, "SKI");
+  ExpectBytes(got.authorityKeyId, got.authorityKeyIdLen, akid ? AsnBytes(akid) : Bytes(20), 20,
               "AKI keyIdentifier");
   // An authorityCertSerialNumber over 9 bytes is left out.
-  const Bytes serial = Data(X509_get0_authority_serial(x));
+  const Bytes serial = AsnBytes(X509_get0_authority_serial(x));
   ExpectBytes(got.authorityCertSerial, got.authorityCertSerialLen,
               serial.size() <= 9 ? serial : Bytes(), 9, "AKI serial");
 
@@ -250,7 +231,7 @@ void ExpectExtensions(X509* x, const CertExtInfo& got) {
     const GENERAL_NAMES* full = point->distpoint->name.fullname;
     const GENERAL_NAME* first = sk_GENERAL_NAME_value(full, 0);
     if (first->type != GEN_URI) break;
-    dp[k == 0 ? 0 : 1] = Truncated(Text(first->d.uniformResourceIdentifier));
+    dp[k == 0 ? 0 : 1] = Truncated(AsnText(first->d.uniformResourceIdentifier));
     if (sk_GENERAL_NAME_num(full) > 1 || point->reasons || point->CRLissuer) break;
   }
   ExpectText(got.crlDistPoint1, dp[0], "crlDistPoint1");
@@ -262,7 +243,7 @@ void ExpectExtensions(X509* x, const CertExtInfo& got) {
   for (int k = 0; access && k < sk_ACCESS_DESCRIPTION_num(access.get()); ++k) {
     const ACCESS_DESCRIPTION* ad = sk_ACCESS_DESCRIPTION_value(access.get(), k);
     if (OBJ_obj2nid(ad->method) != NID_ad_OCSP || ad->location->type != GEN_URI) break;
-    ocsp[k == 0 ? 0 : 1] = Truncated(Text(ad->location->d.uniformResourceIdentifier));
+    ocsp[k == 0 ? 0 : 1] = Truncated(AsnText(ad->location->d.uniformResourceIdentifier));
   }
   ExpectText(got.ocspUrl1, ocsp[0], "ocspUrl1");
   ExpectText(got.ocspUrl2, ocsp[1], "ocspUrl2");
@@ -317,23 +298,25 @@ TEST_P(RealCert, DecodesAsOpenSslReadsIt) {
   const CertBasicInfo& b = *d.basic;
 
   EXPECT_EQ(b.version, X509_get_version(x));
-  ExpectBytes(b.serialNumber, b.serialNumberLen, Data(X509_get0_serialNumber(x)), 256, "serial");
+  ExpectBytes(b.serialNumber, b.serialNumberLen, AsnBytes(X509_get0_serialNumber(x)), 256,
+              "serial");
   const X509_ALGOR* tbsAlg = X509_get0_tbs_sigalg(x);
   EXPECT_EQ(b.signatureAlgorithm, AlgCode(OBJ_obj2nid(tbsAlg->algorithm)));
-  const std::string notBefore = Text(X509_get0_notBefore(x));
-  const std::string notAfter = Text(X509_get0_notAfter(x));
+  const std::string notBefore = AsnText(X509_get0_notBefore(x));
+  const std::string notAfter = AsnText(X509_get0_notAfter(x));
   EXPECT_EQ(b.notBefore, notBefore.substr(0, notBefore.size() - 1));
   EXPECT_EQ(b.notAfter, notAfter.substr(0, notAfter.size() - 1));
-  ExpectBytes(b.subjectPublicKey, b.subjectPublicKeyLen, Data(X509_get0_pubkey_bitstr(x)), 300,
+  ExpectBytes(b.subjectPublicKey, b.subjectPublicKeyLen, AsnBytes(X509_get0_pubkey_bitstr(x)), 300,
               "subjectPublicKey");
   const ASN1_BIT_STRING* signature = nullptr;
   X509_get0_signature(&signature, nullptr, x);
-  ExpectBytes(b.signatureValue, b.signatureValueLen, Data(signature), 300, "signatureValue");
+  ExpectBytes(b.signatureValue, b.signatureValueLen, AsnBytes(signature), 300, "signatureValue");
   const ASN1_BIT_STRING* issuerUid = nullptr;
   const ASN1_BIT_STRING* subjectUid = nullptr;
   X509_get0_uids(x, &issuerUid, &subjectUid);
-  ExpectBytes(b.issuerUniqueID, b.issuerUniqueIDLen, Data(issuerUid), 256, "issuerUniqueID");
-  ExpectBytes(b.subjectUniqueID, b.subjectUniqueIDLen, Data(subjectUid), 256, "subjectUniqueID");
+  ExpectBytes(b.issuerUniqueID, b.issuerUniqueIDLen, AsnBytes(issuerUid), 256, "issuerUniqueID");
+  ExpectBytes(b.subjectUniqueID, b.subjectUniqueIDLen, AsnBytes(subjectUid), 256,
+              "subjectUniqueID");
 
   ExpectName(X509_get_issuer_name(x), *d.issuer, "issuer");
   ExpectName(X509_get_subject_name(x), *d.subject, "subject");
@@ -353,7 +336,7 @@ TEST_P(RealCert, CerExpandCutsAsOpenSslEncodes) {
   ASSERT_EQ(TbsSlice(d.der), tbsWant);
   const ASN1_BIT_STRING* signature = nullptr;
   X509_get0_signature(&signature, nullptr, d.x509.get());
-  const Bytes sigWant = Data(signature);
+  const Bytes sigWant = AsnBytes(signature);
 
   Bytes tbs(KX_MAX_TBS_SIZE, 0xA5);
   Bytes sig(KX_MAX_SIGNATURE_SIZE, 0xA5);

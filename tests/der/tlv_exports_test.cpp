@@ -17,10 +17,12 @@
 #include "der/reader.h"
 #include "kestrix.h"
 #include "support/guarded_output.h"
+#include "support/openssl_x509.h"
 #include "support/tlv_builder.h"
 
 namespace {
 
+using kxtest::AsnBytes;
 using kxtest::Bytes;
 using kxtest::Cat;
 using kxtest::Filler;
@@ -157,11 +159,6 @@ Bytes BigEndian(const BIGNUM* bn) {
   return out;
 }
 
-Bytes StringBytes(const ASN1_STRING* s) {
-  const unsigned char* p = ASN1_STRING_get0_data(s);
-  return Bytes(p, p + ASN1_STRING_length(s));
-}
-
 // i2d output as bytes, in an exactly sized block.
 template <typename T, int (*I2d)(const T*, unsigned char**)>
 Bytes Encode(const T* object) {
@@ -243,7 +240,7 @@ TEST(GetTvlOnOpenSsl, SelfSignedCertificate) {
   const ASN1_BIT_STRING* sig = nullptr;
   X509_get0_signature(&sig, nullptr, cert.get());
   const TvlResult sigTvl = GetTvl(Bytes(signature.whole.pos, signature.whole.end));
-  EXPECT_EQ(sigTvl.written, StringBytes(sig));
+  EXPECT_EQ(sigTvl.written, AsnBytes(sig));
   EXPECT_EQ(sigTvl.totalLen, static_cast<std::int32_t>(signature.whole.end - signature.whole.pos));
 
   // subjectPublicKey BIT STRING -> RSAPublicKey SEQUENCE -> modulus INTEGER.
@@ -251,7 +248,7 @@ TEST(GetTvlOnOpenSsl, SelfSignedCertificate) {
   ASSERT_TRUE(kx::der::ReadExpected(s, kx::der::kTagSequence, skip));
   ASSERT_TRUE(kx::der::ReadExpected(s, kx::der::kTagBitString, skip));
   const Bytes publicKey = GetTvl(Bytes(skip.whole.pos, skip.whole.end)).written;
-  EXPECT_EQ(publicKey, StringBytes(X509_get0_pubkey_bitstr(cert.get())));
+  EXPECT_EQ(publicKey, AsnBytes(X509_get0_pubkey_bitstr(cert.get())));
   ASSERT_FALSE(publicKey.empty());
   ASSERT_EQ(getcertlen(publicKey.data()), static_cast<std::int32_t>(publicKey.size()));
   std::int32_t headerSize = 0;

@@ -27,38 +27,23 @@
 #include <vector>
 
 #include "kestrix.h"
+#include "support/openssl_x509.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+using kxtest::AsnText;
+using kxtest::AsnUtf8;
+using kxtest::X509Ptr;
 
 const fs::path kBundleDir = "/usr/share/ca-certificates/mozilla";
-
-struct X509Free {
-  void operator()(X509* x) const { X509_free(x); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 struct BundleCert {
   std::string label;  // the subject CN, else the file name
   Bytes der;
   X509Ptr x509;
 };
-
-std::string Raw(const ASN1_STRING* s) {
-  if (s == nullptr) return {};
-  const unsigned char* p = ASN1_STRING_get0_data(s);
-  return std::string(p, p + ASN1_STRING_length(s));
-}
-
-std::string Utf8(const ASN1_STRING* s) {
-  unsigned char* out = nullptr;
-  const int n = ASN1_STRING_to_UTF8(&out, s);
-  std::string text = n < 0 ? std::string("<not convertible>") : std::string(out, out + n);
-  OPENSSL_free(out);
-  return text;
-}
 
 // ---- Loading -------------------------------------------------------------------
 
@@ -69,7 +54,7 @@ std::string LastEntry(const X509_NAME* name, int nid) {
        i = X509_NAME_get_index_by_NID(name, nid, i)) {
     at = i;
   }
-  return at < 0 ? std::string() : Utf8(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, at)));
+  return at < 0 ? std::string() : AsnUtf8(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, at)));
 }
 
 // Every certificate of every .crt file, sorted by file name; a file that
@@ -276,21 +261,21 @@ Expected NameField(const X509_NAME* name, int nid, std::size_t fieldSize) {
     if (walking) walkAt = i;
   }
   auto value = [&](int at) { return X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, at)); };
-  Expected e = Expected::Plain(plainAt < 0 ? "" : Utf8(value(plainAt)));
+  Expected e = Expected::Plain(plainAt < 0 ? "" : AsnUtf8(value(plainAt)));
   if (walkAt != plainAt) {
-    e.Apply(walkAt < 0 ? "" : Utf8(value(walkAt)), "a multi-valued RDN ends the name walk");
+    e.Apply(walkAt < 0 ? "" : AsnUtf8(value(walkAt)), "a multi-valued RDN ends the name walk");
   }
   if (walkAt < 0) return e;
   const ASN1_STRING* v = value(walkAt);
   const int type = ASN1_STRING_type(v);
   if (type == V_ASN1_UTF8STRING) {
-    e.Apply(ReadAsUtf8(Raw(v)), "UTF8String read with replacement characters");
+    e.Apply(ReadAsUtf8(AsnText(v)), "UTF8String read with replacement characters");
   } else if (type == V_ASN1_T61STRING) {
-    e.Apply(ReadAsUtf8(Raw(v)), "TeletexString read as UTF-8");
+    e.Apply(ReadAsUtf8(AsnText(v)), "TeletexString read as UTF-8");
   } else if (type == V_ASN1_BMPSTRING) {
     if (e.ruled.size() >= kValueBufferSize) e.Apply("", "BMPString over the value buffer");
   } else {
-    const std::string raw = Raw(v);
+    const std::string raw = AsnText(v);
     e.Apply(raw.substr(0, raw.find('\0')), "string copied as its bytes");
   }
   e.Apply(CutUtf8(e.ruled, fieldSize - 1),
@@ -343,11 +328,11 @@ char AltNameKind(const GENERAL_NAME* gn) {
 }
 
 std::string AltNameText(const GENERAL_NAME* gn) {
-  if (gn->type != GEN_OTHERNAME) return Raw(gn->d.ia5);
+  if (gn->type != GEN_OTHERNAME) return AsnText(gn->d.ia5);
   const ASN1_TYPE* v = gn->d.otherName->value;
   return v->type == V_ASN1_BOOLEAN || v->type == V_ASN1_NULL || v->type == V_ASN1_OBJECT
              ? std::string()
-             : Raw(v->value.asn1_string);
+             : AsnText(v->value.asn1_string);
 }
 
 // subjectAltName email, URI and DNS name: the last of each kind.
@@ -367,7 +352,7 @@ AltNames SubjectAltNames(X509* x) {
   for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
     GENERAL_NAME* gn = sk_GENERAL_NAME_value(names, i);
     if (gn->type == GEN_EMAIL || gn->type == GEN_URI || gn->type == GEN_DNS) {
-      plain[gn->type == GEN_EMAIL ? 'e' : gn->type == GEN_URI ? 'u' : 'd'] = Raw(gn->d.ia5);
+      plain[gn->type == GEN_EMAIL ? 'e' : gn->type == GEN_URI ? 'u' : 'd'] = AsnText(gn->d.ia5);
     }
     const char kind = AltNameKind(gn);
     walking = walking && kind != 0;
@@ -404,7 +389,7 @@ Expected FirstDistributionPoint(X509* x) {
     for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
       const GENERAL_NAME* gn = sk_GENERAL_NAME_value(names, i);
       if (gn->type == GEN_URI) {
-        e = Expected::Plain(Raw(gn->d.uniformResourceIdentifier));
+        e = Expected::Plain(AsnText(gn->d.uniformResourceIdentifier));
         break;
       }
     }
@@ -436,7 +421,7 @@ Expected FirstOcspLocation(X509* x) {
     const bool ocsp = OBJ_obj2nid(d->method) == NID_ad_OCSP && d->location->type == GEN_URI;
     walking = walking && ocsp;
     if (!ocsp) continue;
-    const std::string url = Raw(d->location->d.uniformResourceIdentifier);
+    const std::string url = AsnText(d->location->d.uniformResourceIdentifier);
     if (e.plain.empty()) e = Expected::Plain(url);
     if (walking && walked.empty()) walked = url;
   }
@@ -452,7 +437,7 @@ Expected FirstOcspLocation(X509* x) {
 // A key identifier: its bytes when 1..20, 20 zero bytes when absent.
 Expected KeyId(const ASN1_OCTET_STRING* id) {
   if (id == nullptr) return Expected::Plain(Hex(std::string(20, '\0')));
-  Expected e = Expected::Plain(Hex(Raw(id)));
+  Expected e = Expected::Plain(Hex(AsnText(id)));
   const int n = ASN1_STRING_length(id);
   if (n == 0 || n > 20) e.Apply("", "key identifier of 0 or over 20 bytes not handed out");
   return e;
@@ -473,7 +458,7 @@ Expected BasicConstraintsCa(X509* x) {
   const ASN1_OCTET_STRING* v = ExtensionValue(x, NID_basic_constraints);
   if (v == nullptr) return Expected::Plain("0");
   Expected e = Expected::Plain((X509_get_extension_flags(x) & EXFLAG_CA) != 0 ? "1" : "0");
-  const std::string bytes = Raw(v);
+  const std::string bytes = AsnText(v);
   const bool trueFirst = bytes.size() >= 5 && bytes.compare(2, 3, "\x01\x01\xFF") == 0;
   e.Apply(trueFirst ? "1" : "0", "cA read only as the bytes 01 01 FF");
   return e;
@@ -497,7 +482,7 @@ Expected Serial(X509* x) {
 
 // The validity time's text without its final "Z".
 Expected Time(const ASN1_TIME* t) {
-  std::string text = Raw(t);
+  std::string text = AsnText(t);
   if (!text.empty()) text.pop_back();
   return Expected::Plain(text);
 }
@@ -505,7 +490,7 @@ Expected Time(const ASN1_TIME* t) {
 // The key BIT STRING's content without its unused-bits byte; over 300 bytes
 // it is refused.
 Expected PublicKey(X509* x) {
-  Expected e = Expected::Plain(Hex(Raw(X509_get0_pubkey_bitstr(x))));
+  Expected e = Expected::Plain(Hex(AsnText(X509_get0_pubkey_bitstr(x))));
   if (ASN1_STRING_length(X509_get0_pubkey_bitstr(x)) > 300) e.Refuse("key over 300 bytes refused");
   return e;
 }
