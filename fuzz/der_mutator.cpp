@@ -20,9 +20,10 @@ constexpr int kMaxTries = 4;
 // The forms a length field can take in the library's length table.
 enum class LengthForm : std::uint8_t {
   kShort,  // one byte 0x00..0x7F
-  kBare,   // one byte 0x80, 0x83, 0x85..0xFF read as its own value
+  kBare,   // one byte 0x80, 0x85..0xFF read as its own value
   kOne,    // 0x81 and one byte
   kTwo,    // 0x82 and two bytes
+  kThree,  // 0x83 and three bytes
   kFour,   // 0x84 and four bytes
 };
 
@@ -123,7 +124,11 @@ bool ReadLength(const std::uint8_t* p, std::size_t n, std::size_t& fieldSize,
                 std::uint32_t& length) {
   if (n < 1) return false;
   const std::uint8_t first = p[0];
-  const std::size_t extra = first == 0x81 ? 1 : first == 0x82 ? 2 : first == 0x84 ? 4 : 0;
+  const std::size_t extra = first == 0x81   ? 1
+                            : first == 0x82 ? 2
+                            : first == 0x83 ? 3
+                            : first == 0x84 ? 4
+                                            : 0;
   if (n < 1 + extra) return false;
   fieldSize = 1 + extra;
   length = extra == 0 ? first : 0;
@@ -135,6 +140,7 @@ LengthForm FormOf(std::uint8_t first) {
   switch (first) {
     case 0x81: return LengthForm::kOne;
     case 0x82: return LengthForm::kTwo;
+    case 0x83: return LengthForm::kThree;
     case 0x84: return LengthForm::kFour;
     default: return first < 0x80 ? LengthForm::kShort : LengthForm::kBare;
   }
@@ -144,9 +150,10 @@ bool Fits(LengthForm form, std::uint64_t length) {
   switch (form) {
     case LengthForm::kShort: return length < 0x80;
     case LengthForm::kBare:
-      return length >= 0x80 && length <= 0xFF && length != 0x81 && length != 0x82 && length != 0x84;
+      return length >= 0x80 && length <= 0xFF && (length < 0x81 || length > 0x84);
     case LengthForm::kOne: return length <= 0xFF;
     case LengthForm::kTwo: return length <= 0xFFFF;
+    case LengthForm::kThree: return length <= 0xFFFFFF;
     case LengthForm::kFour: return length <= 0xFFFFFFFFu;
   }
   return false;
@@ -156,6 +163,7 @@ LengthForm Smallest(std::uint64_t length) {
   if (length < 0x80) return LengthForm::kShort;
   if (length <= 0xFF) return LengthForm::kOne;
   if (length <= 0xFFFF) return LengthForm::kTwo;
+  if (length <= 0xFFFFFF) return LengthForm::kThree;
   return LengthForm::kFour;
 }
 
@@ -169,6 +177,7 @@ Bytes EncodeLength(std::uint64_t length, LengthForm form) {
     case LengthForm::kBare: return Bytes{static_cast<std::uint8_t>(length)};
     case LengthForm::kOne: extra = 1; break;
     case LengthForm::kTwo: extra = 2; break;
+    case LengthForm::kThree: extra = 3; break;
     case LengthForm::kFour: extra = 4; break;
   }
   Bytes out{static_cast<std::uint8_t>(0x80 | extra)};
@@ -314,8 +323,8 @@ void MutateByte(std::uint8_t& b, Random& rng) {
 }
 
 LengthForm RandomForm(Random& rng) {
-  constexpr LengthForm kForms[] = {LengthForm::kShort, LengthForm::kBare, LengthForm::kOne,
-                                   LengthForm::kTwo, LengthForm::kFour};
+  constexpr LengthForm kForms[] = {LengthForm::kShort, LengthForm::kBare,  LengthForm::kOne,
+                                   LengthForm::kTwo,   LengthForm::kThree, LengthForm::kFour};
   return Pick(rng, kForms);
 }
 

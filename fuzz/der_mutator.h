@@ -1,7 +1,7 @@
 // A structure-aware mutator for the fuzz targets that read DER.
 //
 // The input is indexed, tolerantly, as a tree of elements with the length
-// table the library uses (0x81, 0x82 and 0x84 are followed by 1, 2 and 4
+// table the library uses (0x81, 0x82, 0x83 and 0x84 are followed by 1, 2, 3 and 4
 // length bytes; every other first byte is the length itself): constructed
 // elements keep the children that parse, OCTET and BIT STRINGs are entered
 // when their whole content parses. One element is picked and changed: its

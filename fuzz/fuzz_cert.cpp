@@ -8,7 +8,7 @@
 // sanitizer then reports the first byte read or written past any of them.
 //
 // The outer header is read with the length table (fuzz_support.h),
-// independently of the library: 0x81, 0x82 and 0x84 are followed by 1, 2 and
+// independently of the library: 0x81, 0x82, 0x83 and 0x84 are followed by 1, 2, 3 and
 // 4 length bytes, any other first byte is the length itself.
 //
 // Inputs are mutated as DER trees (der_mutator.h).

@@ -50,8 +50,8 @@ inline std::unique_ptr<std::uint8_t[]> HeapCopy(const std::uint8_t* data, std::s
 
 // ---- Element headers, read with the length table ------------------------------
 
-// An element header as the length table declares it: 0x81, 0x82 and 0x84
-// are followed by 1, 2 and 4 length bytes; every other first byte is the
+// An element header as the length table declares it: 0x81, 0x82, 0x83 and 0x84
+// are followed by 1, 2, 3 and 4 length bytes; every other first byte is the
 // content length itself.
 struct Declared {
   std::uint8_t tag;
@@ -64,7 +64,11 @@ struct Declared {
 inline bool ReadDeclared(const std::uint8_t* p, std::size_t avail, Declared& d) {
   if (avail < 2) return false;
   const std::uint8_t first = p[1];
-  const std::size_t extra = first == 0x81 ? 1 : first == 0x82 ? 2 : first == 0x84 ? 4 : 0;
+  const std::size_t extra = first == 0x81   ? 1
+                            : first == 0x82 ? 2
+                            : first == 0x83 ? 3
+                            : first == 0x84 ? 4
+                                            : 0;
   if (avail < 2 + extra) return false;
   std::uint64_t length = first;
   if (extra != 0) {

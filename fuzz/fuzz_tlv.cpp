@@ -3,8 +3,8 @@
 // reads.
 //
 // The length table is re-derived in fuzz_support.h on purpose, as an
-// independent check of the one in der/length.cpp: 0x81, 0x82 and 0x84 are
-// followed by 1, 2 and 4 length bytes, every other first byte is the length
+// independent check of the one in der/length.cpp: 0x81, 0x82, 0x83 and 0x84 are
+// followed by 1, 2, 3 and 4 length bytes, every other first byte is the length
 // itself.
 //
 // getTVL and getcertlen receive no size: they are only called on elements

@@ -49,9 +49,9 @@ extern "C" {
 /* ---- DER elements --------------------------------------------------------
  * An element is one tag byte, a length field and the content. The length
  * field's first byte selects its form: 0x00..0x7F is the length itself;
- * 0x81, 0x82 and 0x84 are followed by one, two and four length bytes, most
- * significant first; any other byte (0x80, 0x83, 0x85..0xFF) is read as a
- * one-byte length of its own value (128, 131, 133..255).
+ * 0x81, 0x82, 0x83 and 0x84 are followed by one, two, three and four length
+ * bytes, most significant first; any other byte (0x80, 0x85..0xFF) is read
+ * as a one-byte length of its own value (128, 133..255).
  *
  * Neither function receives the element's size: the caller vouches that the
  * whole element, as its header declares it, lies in readable memory.

@@ -368,8 +368,8 @@ std::string TagName(unsigned char tag) {
 }
 
 // The header of the element at `p`, read by the tool from at most `left`
-// bytes with the library's length table: 0x81, 0x82 and 0x84 are followed
-// by one, two and four length bytes; any other first byte is the length.
+// bytes with the library's length table: 0x81, 0x82, 0x83 and 0x84 are followed
+// by one, two, three and four length bytes; any other first byte is the length.
 struct TlvHeader {
   std::size_t headerSize;     // 0 when the header itself does not fit
   std::uint64_t contentSize;  // valid when headerSize != 0
@@ -382,6 +382,7 @@ TlvHeader ReadHeader(const unsigned char* p, std::size_t left) {
   switch (p[1]) {
     case 0x81: lengthBytes = 1; break;
     case 0x82: lengthBytes = 2; break;
+    case 0x83: lengthBytes = 3; break;
     case 0x84: lengthBytes = 4; break;
     default: return {2, p[1], 2};
   }

@@ -8,13 +8,14 @@
 namespace kx::der {
 
 // Size of the length field that begins with `first`: 2 for 0x81, 3 for 0x82,
-// 5 for 0x84, 1 for every other byte.
-// Quirk: 0x80, 0x83 and 0x85..0xFF are one-byte lengths of their own value
-// (128, 131, 133..255); the 0x83 long form and indefinite length do not exist.
+// 4 for 0x83, 5 for 0x84, 1 for every other byte.
+// Quirk: 0x80 and 0x85..0xFF are one-byte lengths of their own value (128,
+// 133..255); indefinite length and the long forms past four bytes do not exist.
 constexpr std::uint32_t LengthFieldSize(std::uint8_t first) {
   switch (first) {
     case 0x81: return 2;
     case 0x82: return 3;
+    case 0x83: return 4;
     case 0x84: return 5;
     default: return 1;
   }
@@ -30,7 +31,7 @@ struct Header {
 // Reads the tag and length field at `element` (reads 2 to 6 bytes).
 Header ReadVouchedHeader(const std::uint8_t* element);
 
-// Returns the size of the length field at `p`: 1, 2, 3 or 5. Reads one byte.
+// Returns the size of the length field at `p`: 1, 2, 3, 4 or 5. Reads one byte.
 std::int32_t GetLenSizeFromDER(const std::uint8_t* p);
 
 // Writes the size of the length field at `p` and the content length it

@@ -32,7 +32,7 @@ struct Reader {
   const std::uint8_t* end;
 };
 
-// A length field as read by ReadLength: its size in bytes (1, 2, 3 or 5) and
+// A length field as read by ReadLength: its size in bytes (1 to 5) and
 // the content length it declares.
 struct LengthField {
   std::uint32_t size;

@@ -83,17 +83,17 @@ TEST(CerExpand, SignatureDropsOnlyAZeroUnusedBitsCount) {
 TEST(CerExpand, OuterLengthFieldIsOnlySteppedOver) {
   const Bytes tbs = Tlv(0x30, Filler(20));
   const Bytes sig = {0x00, 0x01, 0x02};
-  for (LengthForm form :
-       {LengthForm::kShort, LengthForm::kLong1, LengthForm::kLong2, LengthForm::kLong4}) {
+  for (LengthForm form : {LengthForm::kShort, LengthForm::kLong1, LengthForm::kLong2,
+                          LengthForm::kLong3, LengthForm::kLong4}) {
     const Split s = Expand(Certificate(tbs, sig, form));
     EXPECT_EQ(s.rc, KX_OK);
     EXPECT_EQ(s.tbs, tbs);
   }
-  // 0x83 is a one-byte length of 131: the TBS is expected at offset 2, and
-  // the certificate's extent is 133 bytes.
-  const Bytes content = Cat({Tlv(0x30, Filler(79)), kSha1WithRsa, Tlv(0x03, Filler(33, 0x00))});
-  ASSERT_EQ(content.size(), 131u);
-  const Split odd = Expand(RawTlv(0x30, {0x83}, content));
+  // 0x80 is a one-byte length of 128: the TBS is expected at offset 2, and
+  // the certificate's extent is 130 bytes.
+  const Bytes content = Cat({Tlv(0x30, Filler(79)), kSha1WithRsa, Tlv(0x03, Filler(30, 0x00))});
+  ASSERT_EQ(content.size(), 128u);
+  const Split odd = Expand(RawTlv(0x30, {0x80}, content));
   EXPECT_EQ(odd.rc, KX_OK);
   EXPECT_EQ(odd.tbs, Tlv(0x30, Filler(79)));
 }

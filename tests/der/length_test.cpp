@@ -27,7 +27,7 @@ TEST(LengthTable, EveryFirstByte) {
   for (int b = 0; b < 256; ++b) {
     SCOPED_TRACE(b);
     const auto first = static_cast<std::uint8_t>(b);
-    // Quirk: 0x80, 0x83 and 0x85..0xFF are one-byte lengths of their own value.
+    // Quirk: 0x80 and 0x85..0xFF are one-byte lengths of their own value.
     std::int32_t size = 1;
     std::uint32_t content = first;
     if (first == 0x81) {
@@ -36,6 +36,9 @@ TEST(LengthTable, EveryFirstByte) {
     } else if (first == 0x82) {
       size = 3;
       content = 0xF234;
+    } else if (first == 0x83) {
+      size = 4;
+      content = 0xF23456;
     } else if (first == 0x84) {
       size = 5;
       content = 0xF2345678;

@@ -42,12 +42,12 @@ struct FormCase {
 };
 
 // One element per length form, with contents on both sides of each form's
-// limits. Quirk: 131 is the byte 0x83, a one-byte length, not a long form.
+// limits. Quirk: 128 and 133 are the bytes 0x80 and 0x85, one-byte lengths.
 const FormCase kForms[] = {
     {LengthForm::kShort, 0, 2},     {LengthForm::kShort, 127, 2},   {LengthForm::kLong1, 0, 3},
     {LengthForm::kLong1, 5, 3},     {LengthForm::kLong1, 255, 3},   {LengthForm::kLong2, 5, 4},
     {LengthForm::kLong2, 300, 4},   {LengthForm::kLong4, 0, 6},     {LengthForm::kLong4, 300, 6},
-    {LengthForm::kOwnByte, 128, 2}, {LengthForm::kOwnByte, 131, 2}, {LengthForm::kOwnByte, 133, 2},
+    {LengthForm::kOwnByte, 128, 2}, {LengthForm::kLong3, 70000, 5}, {LengthForm::kOwnByte, 133, 2},
     {LengthForm::kOwnByte, 255, 2},
 };
 
@@ -124,8 +124,8 @@ TEST(ReadExpected, OtherTagLeavesTheReaderUnchanged) {
 // ---- Limits: the primitives at the end of the view ---------------------------
 
 TEST(ReadLength, EveryTruncationFailsAndLeavesTheReaderUnchanged) {
-  for (const Bytes& field :
-       {Bytes{0x81, 0x80}, Bytes{0x82, 0x01, 0x00}, Bytes{0x84, 0x00, 0x00, 0x01, 0x00}}) {
+  for (const Bytes& field : {Bytes{0x81, 0x80}, Bytes{0x82, 0x01, 0x00},
+                             Bytes{0x83, 0x01, 0x00, 0x00}, Bytes{0x84, 0x00, 0x00, 0x01, 0x00}}) {
     for (std::size_t cut = 0; cut < field.size(); ++cut) {
       const Reader before = View(field, cut);
       Reader r = before;

@@ -67,7 +67,7 @@ TEST(GetTvl, ValuesAndSizes) {
       {"INTEGER, 0x82", Tlv(0x02, Cat({{0x00}, Filler(256, 0x80)}), LengthForm::kLong2),
        Filler(256, 0x80)},
       {"OCTET STRING, 0x84", Tlv(0x04, Filler(256), LengthForm::kLong4), Filler(256)},
-      {"OCTET STRING, 0x83", RawTlv(0x04, {0x83}, Filler(131)), Filler(131)},
+      {"OCTET STRING, 0x83", Tlv(0x04, Filler(70000), LengthForm::kLong3), Filler(70000)},
       {"OCTET STRING, 0x80", RawTlv(0x04, {0x80}, Filler(128)), Filler(128)},
   };
   for (const Case& c : cases) {
@@ -126,7 +126,8 @@ TEST(GetCertLen, HeaderOnly) {
   } cases[] = {
       {{0x30, 0x82, 0x03, 0x00}, 772},
       {{0x30, 0x00}, 2},
-      {{0x30, 0x83}, 133},  // 0x83 is a one-byte length of 131
+      {{0x30, 0x83, 0x01, 0x00, 0x00}, 65541},
+      {{0x30, 0x85}, 135},  // 0x85 is a one-byte length of 133
       {{0x30, 0x81, 0x80}, 131},
       {{0x30, 0x84, 0x00, 0x01, 0x00, 0x00}, 65542},
       // Sizes are 32-bit: an absurd four-byte length wraps.

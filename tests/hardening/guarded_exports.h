@@ -39,8 +39,8 @@ inline bool OneOf(std::int32_t status, std::initializer_list<std::int32_t> set) 
 
 // ---- Element extents, read with the length table ------------------------------
 
-// An element's header as the length table declares it: 0x81, 0x82 and 0x84
-// are followed by 1, 2 and 4 length bytes; every other first byte is the
+// An element's header as the length table declares it: 0x81, 0x82, 0x83 and 0x84
+// are followed by 1, 2, 3 and 4 length bytes; every other first byte is the
 // content length itself.
 struct Declared {
   std::uint8_t tag = 0;
@@ -54,7 +54,11 @@ struct Declared {
 inline std::optional<Declared> ReadDeclared(const std::uint8_t* p, std::size_t avail) {
   if (avail < 2) return std::nullopt;
   const std::uint8_t first = p[1];
-  const std::size_t extra = first == 0x81 ? 1 : first == 0x82 ? 2 : first == 0x84 ? 4 : 0;
+  const std::size_t extra = first == 0x81   ? 1
+                            : first == 0x82 ? 2
+                            : first == 0x83 ? 3
+                            : first == 0x84 ? 4
+                                            : 0;
   if (avail < 2 + extra) return std::nullopt;
   Declared d;
   d.tag = p[0];

@@ -415,10 +415,10 @@ Bytes WithLengthAt(const Bytes& cert, std::size_t at, std::size_t header, const 
   return out;
 }
 
-// 0x80 (indefinite), 0x83 and 0x85..0xFF: one-byte lengths of their own
+// 0x80 (indefinite) and 0x85..0xFF: one-byte lengths of their own
 // value, no error in themselves, whatever the walk then finds.
 Bytes OwnLengthBytes() {
-  Bytes own = {0x80, 0x83};
+  Bytes own = {0x80};
   for (int b = 0x85; b <= 0xFF; ++b) own.push_back(static_cast<std::uint8_t>(b));
   return own;
 }

@@ -19,18 +19,20 @@ enum class LengthForm {
   kShort,    // one byte 0x00..0x7F
   kLong1,    // 0x81 and one byte
   kLong2,    // 0x82 and two bytes
+  kLong3,    // 0x83 and three bytes
   kLong4,    // 0x84 and four bytes
-  kOwnByte,  // one byte 0x80, 0x83 or 0x85..0xFF that is itself the length
+  kOwnByte,  // one byte 0x80 or 0x85..0xFF that is itself the length
 };
 
 // The length field that declares n content bytes in `form`; throws when the
 // form cannot express n.
 inline Bytes LengthField(std::size_t n, LengthForm form = LengthForm::kMinimal) {
   if (form == LengthForm::kMinimal) {
-    form = n < 0x80      ? LengthForm::kShort
-           : n <= 0xFF   ? LengthForm::kLong1
-           : n <= 0xFFFF ? LengthForm::kLong2
-                         : LengthForm::kLong4;
+    form = n < 0x80        ? LengthForm::kShort
+           : n <= 0xFF     ? LengthForm::kLong1
+           : n <= 0xFFFF   ? LengthForm::kLong2
+           : n <= 0xFFFFFF ? LengthForm::kLong3
+                           : LengthForm::kLong4;
   }
   auto byte = [n](int shift) { return static_cast<std::uint8_t>(n >> shift); };
   switch (form) {
@@ -43,11 +45,14 @@ inline Bytes LengthField(std::size_t n, LengthForm form = LengthForm::kMinimal) 
     case LengthForm::kLong2:
       if (n <= 0xFFFF) return {0x82, byte(8), byte(0)};
       break;
+    case LengthForm::kLong3:
+      if (n <= 0xFFFFFF) return {0x83, byte(16), byte(8), byte(0)};
+      break;
     case LengthForm::kLong4:
       if (n <= 0xFFFFFFFF) return {0x84, byte(24), byte(16), byte(8), byte(0)};
       break;
     case LengthForm::kOwnByte:
-      if (n >= 0x80 && n <= 0xFF && n != 0x81 && n != 0x82 && n != 0x84) return {byte(0)};
+      if (n == 0x80 || (n >= 0x85 && n <= 0xFF)) return {byte(0)};
       break;
     case LengthForm::kMinimal: break;
   }
