@@ -58,14 +58,9 @@ bool SplitCertificate(Reader cert, CertificateParts& parts) {
   if (!EnterOuterSequence(cert) || !der::ReadExpected(cert, der::kTagSequence, tbs)) return false;
   parts.tbs = tbs.whole;
   //   signatureAlgorithm   AlgorithmIdentifier,
-  // Quirk: skipped by its single length byte; identifier and parameters are
-  // not looked at.
+  // Stepped over by its length; identifier and parameters are not looked at.
   Element algorithm{};
-  std::uint8_t tag = 0;
-  if (!der::PeekByte(cert, tag) || tag != der::kTagSequence ||
-      !der::ReadShortForm(cert, algorithm)) {
-    return false;
-  }
+  if (!der::ReadExpected(cert, der::kTagSequence, algorithm)) return false;
   //   signatureValue       BIT STRING
   return ReadSignatureValue(cert, parts.signature);
 }

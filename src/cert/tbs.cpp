@@ -70,13 +70,14 @@ bool ReadVersionAndSerial(Reader& tbs, CertBasicInfo& basic) {
 }
 
 //   signature            AlgorithmIdentifier,
+//   AlgorithmIdentifier ::= SEQUENCE { algorithm OBJECT IDENTIFIER, parameters ANY OPTIONAL }
+// We want the algorithm's identifier only; the parameters are stepped over.
+// Quirk: the identifier's tag is not examined.
 bool ReadSignatureAlgorithm(Reader& tbs, CertBasicInfo& basic) {
   Element algorithm{};
   Element oid{};
-  // Quirk: the AlgorithmIdentifier and its OID are taken with single length
-  // bytes; the OID's tag is not examined and the parameters are skipped.
-  if (!NextIs(tbs, der::kTagSequence) || !der::ReadShortForm(tbs, algorithm) ||
-      !der::ReadShortForm(algorithm.content, oid)) {
+  if (!der::ReadExpected(tbs, der::kTagSequence, algorithm) ||
+      !der::ReadElement(algorithm.content, oid)) {
     return false;
   }
   return GetAlgIDFromDER(oid.content.pos, static_cast<std::int32_t>(der::Remaining(oid.content)),
@@ -121,14 +122,17 @@ bool ReadValidity(Reader& tbs, CertBasicInfo& basic) {
 }
 
 //   subjectPublicKeyInfo SubjectPublicKeyInfo,
+//   SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier,
+//                                       subjectPublicKey BIT STRING }
+// We want the key's bits only: the algorithm (DSA domain parameters or an
+// explicit curve included) is stepped over by its length.
+// Quirk: what follows the key BIT STRING inside the SEQUENCE is not read.
 bool ReadSubjectPublicKey(Reader& tbs, CertBasicInfo& basic) {
   Element info{};
   Element algorithm{};
   Element key{};
-  // Quirk: the key's AlgorithmIdentifier is skipped by its single length
-  // byte; what follows the key BIT STRING inside the SEQUENCE is not read.
   if (!der::ReadExpected(tbs, der::kTagSequence, info) ||
-      !NextIs(info.content, der::kTagSequence) || !der::ReadShortForm(info.content, algorithm) ||
+      !der::ReadExpected(info.content, der::kTagSequence, algorithm) ||
       !der::ReadExpected(info.content, der::kTagBitString, key)) {
     return false;
   }

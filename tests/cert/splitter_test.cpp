@@ -116,7 +116,7 @@ TEST(CerExpand, FramingFaults) {
   // Faults behind the TBS: the TBS stays written, the signature untouched.
   for (const Bytes& cert : {
            Tlv(0x30, Cat({tbs, Tlv(0x31, {}), Tlv(0x03, {0x00})})),  // algorithm not a SEQUENCE
-           Tlv(0x30, Cat({tbs, RawTlv(0x30, {0x81, 0x02}, {0x05, 0x00}), Tlv(0x03, {0x00})})),
+           Tlv(0x30, Cat({tbs, RawTlv(0x30, {0x81, 0x10}, {0x05, 0x00}), Tlv(0x03, {0x00})})),
            Tlv(0x30, Cat({tbs, kSha1WithRsa, RawTlv(0x03, {0x05}, {0x00})})),  // past the end
            Tlv(0x30, Cat({tbs, kSha1WithRsa})),                                // no signature
        }) {
