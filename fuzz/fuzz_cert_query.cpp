@@ -176,7 +176,10 @@ void CheckItem(const ItemResult& r, std::uint32_t item, std::uint32_t form, std:
       break;
     case Shape::kText:
       Require(r.len >= 0 && len < expected.largest, "text length within the item's bracket");
-      Require(out[len] == 0 && std::strlen(r.text()) == len, "text terminated at its length");
+      // An iPAddress may hold zero octets before its terminator.
+      Require(out[len] == 0 && (item == KX_ITEM_SAN_IP_ADDRESS ? std::strlen(r.text()) <= len
+                                                               : std::strlen(r.text()) == len),
+              "text terminated at its length");
       Require(AllUntouched(out, len + 1, KX_ITEM_BUFFER_SIZE), "nothing written past the text");
       if (item == KX_ITEM_SIGNATURE_ALGORITHM) {
         Require(r.len == 0 ? r.num == 0 : r.num >= 2 && r.num <= 8,

@@ -104,10 +104,29 @@ KESTRIX_API int32_t KESTRIX_CALL CerExpand(const unsigned char* certificate, uns
  * terminator included. A buffer of KX_ITEM_BUFFER_SIZE bytes holds any item.
  * Codes not listed (4, 46..51, 56, 61..68, 92..99, above 118) are not in use:
  * they answer KX_OK with the outputs cleared.
+ *
+ * Repeats: an item answers one value. A name attribute that occurs more than
+ * once answers its last occurrence (domainComponent: all of them, joined);
+ * an alternative-name type, a distribution point or an OCSP location beyond
+ * the ones an item names answers the last one; a repeated extension answers
+ * the later one.
+ *
+ * Values larger than an item's field, by field:
+ *   name texts [256], country [20]: cut at a character boundary to 255 (19)
+ *           bytes.
+ *   extension texts [256] (alternative names, private values): a value of
+ *           255 bytes or more is not stored; the item answers the value
+ *           before it, or "".
+ *   distribution points and OCSP locations [350]: cut to their first 349 bytes.
+ *   key identifiers [20]: one over 20 bytes answers nothing (*lenOut 0).
+ *   authority serial: one over 9 bytes answers nothing.
+ *   serial over 36 bytes, public key over 300 bytes: refused, KX_ERR_MALFORMED.
  */
 #define KX_ITEM_BUFFER_SIZE 350
 
-#define KX_ITEM_VERSION 0 /* number: 1, 2 or 3 */
+/* number: the version element's value plus one, whatever the value (1 for a
+ * certificate without the element, 3 for v3). */
+#define KX_ITEM_VERSION 0
 /* serial [73]: lowercase hex text (2 characters a byte); with KX_FORM_HEX_UPPER
  * uppercase hex; with KX_FORM_RAW [37] the bytes followed by one zero byte,
  * *lenOut the byte count. *numOut: the serial's last four bytes as a number. */
@@ -117,7 +136,8 @@ KESTRIX_API int32_t KESTRIX_CALL CerExpand(const unsigned char* certificate, uns
 #define KX_ITEM_SIGNATURE_ALGORITHM 2      /* text [31], and *numOut the AlgCode */
 #define KX_ITEM_SIGNATURE_ALGORITHM_NAME 3 /* text [31] */
 
-/* Issuer name fields: text [256], KX_ITEM_ISSUER_COUNTRY [20]. */
+/* Issuer name fields: text [256], KX_ITEM_ISSUER_COUNTRY [20]; each the last
+ * occurrence of its attribute. */
 #define KX_ITEM_ISSUER_COUNTRY 5
 #define KX_ITEM_ISSUER_ORGANIZATION 6
 #define KX_ITEM_ISSUER_ORGANIZATIONAL_UNIT 7
@@ -140,7 +160,8 @@ KESTRIX_API int32_t KESTRIX_CALL CerExpand(const unsigned char* certificate, uns
 #define KX_ITEM_NOT_BEFORE 21
 #define KX_ITEM_NOT_AFTER 22
 
-/* Subject name fields: text [256], KX_ITEM_SUBJECT_COUNTRY [20]. */
+/* Subject name fields: text [256], KX_ITEM_SUBJECT_COUNTRY [20]; each the last
+ * occurrence of its attribute. */
 #define KX_ITEM_SUBJECT_COUNTRY 23
 #define KX_ITEM_SUBJECT_ORGANIZATION 24
 #define KX_ITEM_SUBJECT_ORGANIZATIONAL_UNIT 25
@@ -175,7 +196,8 @@ KESTRIX_API int32_t KESTRIX_CALL CerExpand(const unsigned char* certificate, uns
 #define KX_ITEM_SAN_EMAIL 43 /* text [256]: the SAN rfc822Name, else the subject's emailAddress */
 #define KX_ITEM_KEY_USAGE \
   44 /* number: bits 0x8000 digitalSignature .. 0x0080 decipherOnly; -1 absent */
-#define KX_ITEM_CRL_DISTRIBUTION_POINT_1 45 /* text [350] */
+/* text [350]: the first URI of the first distribution point that has one */
+#define KX_ITEM_CRL_DISTRIBUTION_POINT_1 45
 #define KX_ITEM_CRL_DISTRIBUTION_POINT_2 79 /* text [350]: the last of the later points */
 #define KX_ITEM_AUTHORITY_KEY_ID 75         /* bytes [20]; 20 zero bytes when absent */
 #define KX_ITEM_SUBJECT_KEY_ID 76           /* bytes [20]; 20 zero bytes when absent */
@@ -198,7 +220,9 @@ KESTRIX_API int32_t KESTRIX_CALL CerExpand(const unsigned char* certificate, uns
 #define KX_ITEM_X5315_100_2_4 57
 #define KX_ITEM_X5315_100_5_4 58 /* shared with the SAN dNSName: the later one */
 #define KX_ITEM_SAN_DNS_NAME KX_ITEM_X5315_100_5_4
-#define KX_ITEM_X5315_100_5_5 59 /* shared with the SAN iPAddress (raw octets) */
+/* Shared with the SAN iPAddress, the later one: an address answers its 4 or 16
+ * octets, zero octets included, *lenOut the octet count (a NUL follows). */
+#define KX_ITEM_X5315_100_5_5 59
 #define KX_ITEM_SAN_IP_ADDRESS KX_ITEM_X5315_100_5_5
 #define KX_ITEM_X5315_100_5_6 60
 #define KX_ITEM_X5315_100_5_8 69

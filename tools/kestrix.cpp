@@ -1134,7 +1134,7 @@ constexpr std::string_view kCertUsage =
     "5315.100.2.2 as 'absent' when the library answers -1. Items 40 and 111\n"
     "repeat 39 and 90 and are not listed. An item the library refuses shows its\n"
     "status (KX_ERR_MALFORMED for a public key over 300 bytes). Item 59 holds a\n"
-    "SAN iPAddress as raw octets in a text: it ends at the first zero octet.\n"
+    "SAN iPAddress as its raw octets, zero octets included (\\x00).\n"
     "\n"
     "  --json    the same as one JSON object:\n"
     "            {\"items\":[{\"item\":27,\"name\":\"subject commonName\",\n"

@@ -30,6 +30,9 @@ constexpr std::uint8_t kTagRfc822Name = 0x81;
 constexpr std::uint8_t kTagDnsName = 0x82;
 constexpr std::uint8_t kTagUri = 0x86;
 constexpr std::uint8_t kTagIpAddress = 0x87;
+// DistributionPoint fields.
+constexpr std::uint8_t kTagDistributionPoint = 0xA0;
+constexpr std::uint8_t kTagFullName = 0xA0;
 // AuthorityKeyIdentifier fields.
 constexpr std::uint8_t kTagKeyIdentifier = 0x80;
 constexpr std::uint8_t kTagAuthorityCertIssuer = 0xA1;
@@ -40,7 +43,8 @@ constexpr std::uint8_t kBooleanTrue[] = {0x01, 0x01, 0xFF};
 constexpr std::uint8_t kIdAdOcsp[] = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x30, 0x01};
 
 constexpr std::size_t kIdentifierBufferSize = 20;
-constexpr std::size_t kValueLimit = 700;  // longer extension values are passed over
+// A BMPString private value converts into a buffer of this size; a longer
+// one (over 350 characters) cannot fit any text field and is passed over.
 constexpr std::size_t kPrivateTextBufferSize = 700;
 constexpr std::size_t kKeyIdLimit = 20;
 constexpr std::size_t kOtherName9Limit = 254;
@@ -116,8 +120,8 @@ void StoreAuthoritySerial(Reader serial, CertExtInfo& info) {
 }
 
 // ---- Handlers -----------------------------------------------------------------
-// Each takes the extension's value V (inside the input, at most 700 bytes),
-// writes the fields it owns and returns kOk, or KX_ERR_MALFORMED to fail the walk.
+// Each takes the extension's value V (inside the input, of any size), writes
+// the fields it owns and returns kOk, or KX_ERR_MALFORMED to fail the walk.
 
 using Handler = std::int32_t (*)(Reader value, CertExtInfo& info, TextField field);
 
@@ -192,21 +196,25 @@ TextField FieldForName(const NameFields& fields, std::uint8_t tag) {
 
 //   OtherName ::= SEQUENCE { type-id OBJECT IDENTIFIER, value [0] EXPLICIT ANY }
 // A type identifier of 10 bytes sends the string to sanUri, one of 9 bytes to
-// sanOtherName9. Returns false (names unchanged) when the walk ends here.
+// sanOtherName9; names moves behind the string. Any other type is left for
+// the caller to step over; names is unchanged unless the name was taken.
 // Quirk: the otherName's and the [0]'s lengths are not used, the tags of the
 // type identifier and of the string are not examined, the identifier's length
 // is one byte and its bytes are not compared with anything.
-bool TakeOtherName(Reader& names, CertExtInfo& info) {
+enum class OtherNameRead { kTaken, kOtherType, kBroken };
+OtherNameRead TakeOtherName(Reader& names, CertExtInfo& info) {
   Reader r = names;
   std::uint8_t typeIdLength = 0;
   Reader text{};
   if (!SkipTag(r) || !SkipLengthField(r) || !SkipTag(r) || !der::ReadByte(r, typeIdLength)) {
-    return false;
+    return OtherNameRead::kBroken;
   }
-  if (typeIdLength != kOtherNameTypeIdUri && typeIdLength != kOtherNameTypeIdRaw) return false;
+  if (typeIdLength != kOtherNameTypeIdUri && typeIdLength != kOtherNameTypeIdRaw) {
+    return OtherNameRead::kOtherType;
+  }
   if (!der::Skip(r, typeIdLength) || !SkipTag(r) || !SkipLengthField(r) || !SkipTag(r) ||
       !ReadContent(r, text)) {
-    return false;
+    return OtherNameRead::kBroken;
   }
   if (typeIdLength == kOtherNameTypeIdUri) {
     (void)StoreIfFits(info.sanUri, text);
@@ -214,25 +222,32 @@ bool TakeOtherName(Reader& names, CertExtInfo& info) {
     info.sanOtherName9Len = static_cast<std::int32_t>(Remaining(text));
   }
   names = r;
-  return true;
+  return OtherNameRead::kTaken;
 }
 
 //   GeneralNames ::= SEQUENCE OF GeneralName
-// Stores names up to the first choice without a field; later names are not seen.
-// Quirk: the SEQUENCE's tag is not examined.
+// Stores the names that have a field; any other name (directoryName,
+// registeredID, an otherName of another type) is stepped over by its length.
+// A name whose framing is broken ends the walk. Quirk: the SEQUENCE's tag is
+// not examined.
 std::int32_t WalkGeneralNames(Reader value, CertExtInfo& info, const NameFields& fields) {
   Reader names{};
   if (!ReadContentOfAnyTag(value, names)) return kOk;
   std::uint8_t tag = 0;
   while (der::PeekByte(names, tag)) {
     if (tag == kTagOtherName && fields.otherName) {
-      if (!TakeOtherName(names, info)) break;
-      continue;
+      const OtherNameRead read = TakeOtherName(names, info);
+      if (read == OtherNameRead::kBroken) break;
+      if (read == OtherNameRead::kTaken) continue;
     }
-    const TextField field = FieldForName(fields, tag);
     Element name{};
-    if (field == nullptr || !der::ReadElement(names, name)) break;
-    (void)StoreIfFits(info.*field, name.content);
+    if (!der::ReadElement(names, name)) break;
+    const TextField field = FieldForName(fields, tag);
+    if (field == nullptr || !StoreIfFits(info.*field, name.content)) continue;
+    // An address is octets, zero bytes included: its count says how many.
+    if (tag == kTagIpAddress) {
+      info.sanIpAddressLen = static_cast<std::int32_t>(Remaining(name.content));
+    }
   }
   return kOk;
 }
@@ -247,64 +262,77 @@ std::int32_t HandleIssuerAltName(Reader value, CertExtInfo& info, TextField) {
   return WalkGeneralNames(value, info, kIssuerNameFields);
 }
 
-//   DistributionPoint ::= SEQUENCE { distributionPoint [0] { fullName [0] GeneralNames ... } ... }
-// Takes the content of the point's first name; points unchanged on failure.
-// Quirk: the point's length is not used and the distributionPoint, fullName and
-// name tags are not examined, so a second name, reasons or cRLIssuer leave a
-// byte other than 30 where the next point is expected.
-bool ReadFirstPointName(Reader& points, Reader& name) {
-  Reader r = points;
-  std::uint8_t tag = 0;
-  if (!der::ReadByte(r, tag) || tag != der::kTagSequence || !SkipLengthField(r)) return false;
-  if (!SkipTag(r) || !SkipLengthField(r) || !SkipTag(r) || !SkipLengthField(r) || !SkipTag(r) ||
-      !ReadContent(r, name)) {
+//   DistributionPoint ::= SEQUENCE {
+//        distributionPoint [0] DistributionPointName OPTIONAL,
+//        reasons           [1] ReasonFlags OPTIONAL,
+//        cRLIssuer         [2] GeneralNames OPTIONAL }
+//   DistributionPointName ::= CHOICE {
+//        fullName                [0] GeneralNames,
+//        nameRelativeToCRLIssuer [1] RelativeDistinguishedName }
+// We want the first uniformResourceIdentifier of the fullName; a point
+// without one gives nothing.
+bool FindPointUri(Reader point, Reader& uri) {
+  Element name{};
+  Element fullName{};
+  if (!der::ReadExpected(point, kTagDistributionPoint, name) ||
+      !der::ReadExpected(name.content, kTagFullName, fullName)) {
     return false;
   }
-  points = r;
-  return true;
+  Element general{};
+  while (der::ReadElement(fullName.content, general)) {
+    if (general.tag != kTagUri) continue;
+    uri = general.content;
+    return true;
+  }
+  return false;
 }
 
 //   CRLDistributionPoints ::= SEQUENCE OF DistributionPoint
-// The first point's name goes to crlDistPoint1, every later one to crlDistPoint2.
-// Quirk: the outer SEQUENCE's tag is not examined.
+// The first point's URI goes to crlDistPoint1, every later one to
+// crlDistPoint2. Each point is stepped over by its length, so reasons and a
+// cRLIssuer are passed by. Quirk: the outer SEQUENCE's tag is not examined.
 std::int32_t HandleDistributionPoints(Reader value, CertExtInfo& info, TextField) {
   Reader points{};
-  Reader name{};
   if (!ReadContentOfAnyTag(value, points)) return kOk;
-  for (bool first = true; ReadFirstPointName(points, name); first = false) {
-    StoreTruncated(first ? info.crlDistPoint1 : info.crlDistPoint2, name);
+  bool first = true;
+  Element point{};
+  Reader uri{};
+  while (der::ReadExpected(points, der::kTagSequence, point)) {
+    if (!FindPointUri(point.content, uri)) continue;
+    StoreTruncated(first ? info.crlDistPoint1 : info.crlDistPoint2, uri);
+    first = false;
   }
   return kOk;
 }
 
 //   AccessDescription ::= SEQUENCE { accessMethod OBJECT IDENTIFIER, accessLocation GeneralName }
-// Takes the URI of an id-ad-ocsp description; descriptions unchanged on failure.
-// Quirk: the description's length is not used.
-bool ReadOcspLocation(Reader& descriptions, Reader& url) {
-  Reader r = descriptions;
-  std::uint8_t tag = 0;
+// The URI of an id-ad-ocsp description, if it is one.
+bool FindOcspUri(Reader description, Reader& uri) {
   Element method{};
   Element location{};
-  if (!der::ReadByte(r, tag) || tag != der::kTagSequence || !SkipLengthField(r)) return false;
-  if (!der::ReadExpected(r, der::kTagOid, method) ||
+  if (!der::ReadExpected(description, der::kTagOid, method) ||
       !der::Equals(method.content, kIdAdOcsp, sizeof kIdAdOcsp) ||
-      !der::ReadExpected(r, kTagUri, location)) {
+      !der::ReadExpected(description, kTagUri, location)) {
     return false;
   }
-  url = location.content;
-  descriptions = r;
+  uri = location.content;
   return true;
 }
 
 //   AuthorityInfoAccessSyntax ::= SEQUENCE OF AccessDescription
-// The first OCSP URI goes to ocspUrl1, every later one to ocspUrl2; any other
-// method ends the walk. Quirk: the outer SEQUENCE's tag is not examined.
+// The first OCSP URI goes to ocspUrl1, every later one to ocspUrl2. Each
+// description is stepped over by its length, so those of other methods
+// (caIssuers) are passed by. Quirk: the outer SEQUENCE's tag is not examined.
 std::int32_t HandleOcspLocations(Reader value, CertExtInfo& info, TextField) {
   Reader descriptions{};
-  Reader url{};
   if (!ReadContentOfAnyTag(value, descriptions)) return kOk;
-  for (bool first = true; ReadOcspLocation(descriptions, url); first = false) {
-    StoreTruncated(first ? info.ocspUrl1 : info.ocspUrl2, url);
+  bool first = true;
+  Element description{};
+  Reader uri{};
+  while (der::ReadExpected(descriptions, der::kTagSequence, description)) {
+    if (!FindOcspUri(description.content, uri)) continue;
+    StoreTruncated(first ? info.ocspUrl1 : info.ocspUrl2, uri);
+    first = false;
   }
   return kOk;
 }
@@ -341,7 +369,8 @@ std::int32_t HandleAuthorityKey(Reader value, CertExtInfo& info, TextField) {
 }
 
 // A private value as text: a BMPString converted into `buffer`, any other
-// element's content bytes unchanged. False when the element runs past V.
+// element's content bytes unchanged. False when the element runs past V, or
+// for a BMPString too long to convert into the buffer.
 // Quirk: only the BMPString tag is told apart; every other tag is raw bytes.
 bool ReadPrivateText(Reader value, char (&buffer)[kPrivateTextBufferSize], Reader& text) {
   Element e{};
@@ -350,6 +379,7 @@ bool ReadPrivateText(Reader value, char (&buffer)[kPrivateTextBufferSize], Reade
     text = e.content;
     return true;
   }
+  if (Remaining(e.content) > sizeof buffer) return false;
   const std::int32_t converted =
       BmpToAnsi(e.content.pos, static_cast<std::int32_t>(Remaining(e.content)), buffer,
                 static_cast<std::int32_t>(sizeof buffer));
@@ -363,7 +393,9 @@ bool ReadPrivateText(Reader value, char (&buffer)[kPrivateTextBufferSize], Reade
 std::int32_t HandlePrivateText(Reader value, CertExtInfo& info, TextField field) {
   char buffer[kPrivateTextBufferSize];
   Reader text{};
-  if (ReadPrivateText(value, buffer, text)) (void)StoreIfFits(info.*field, text);
+  if (!ReadPrivateText(value, buffer, text) || !StoreIfFits(info.*field, text)) return kOk;
+  // The field it shares with the subjectAltName iPAddress holds a text again.
+  if (field == &CertExtInfo::x5315_100_5_5) info.sanIpAddressLen = 0;
   return kOk;
 }
 
@@ -536,6 +568,7 @@ void PrepareCertExtInfo(CertExtInfo* info) {
   info->basicConstraintsCA = 0;
   info->authorityCertSerialLen = 0;
   info->sanOtherName9Len = 0;
+  info->sanIpAddressLen = 0;
   SetPresets(info);
   // An absent key identifier reads as 20 zero bytes.
   std::memset(info->authorityKeyId, 0, sizeof info->authorityKeyId);
@@ -563,7 +596,6 @@ std::int32_t GetExtInfoFromDER(const std::uint8_t* contents, std::int32_t count,
     Reader id{};
     Reader value{};
     if (!ReadExtension(r, id, value)) return KX_ERR_MALFORMED;
-    if (Remaining(value) > kValueLimit) continue;  // passed over
     const ExtensionRow* row = FindExtension(CopyIdentifier(id));
     if (row == nullptr) continue;  // not one the library knows
     if (row->handler(value, *info, row->field) != kOk) return KX_ERR_MALFORMED;

@@ -109,6 +109,9 @@ struct CertExtInfo {
   char x86_11_7_5[256];
   std::uint8_t sanOtherName9[256];
   std::int32_t sanOtherName9Len;
+  // Octets in x5315_100_5_5 while a subjectAltName iPAddress wrote it last
+  // (they may hold zero bytes); 0 while it holds a text.
+  std::int32_t sanIpAddressLen;
 };
 
 static_assert(sizeof(CertNameInfo) == 20 + 20 * 256);

@@ -52,6 +52,15 @@ Answer Text(const char (&field)[N]) {
   return a;
 }
 
+// A text whose length is known rather than read up to a terminator: it may
+// hold zero bytes (an iPAddress).
+template <std::size_t N>
+Answer Octets(const char (&field)[N], std::int32_t count) {
+  Answer a = Text(field);
+  if (count > 0 && static_cast<std::size_t>(count) < N) a.length = static_cast<std::size_t>(count);
+  return a;
+}
+
 template <std::size_t N>
 bool Empty(const char (&field)[N]) {
   return field[0] == '\0';
@@ -158,7 +167,7 @@ bool Lookup(std::uint32_t item, std::uint32_t form, const WorkingRecords& r, Ans
     case KX_ITEM_X5315_100_2_3: a = Text(e.x5315_100_2_3); break;
     case KX_ITEM_X5315_100_2_4: a = Text(e.x5315_100_2_4); break;
     case KX_ITEM_X5315_100_5_4: a = Text(e.x5315_100_5_4); break;
-    case KX_ITEM_X5315_100_5_5: a = Text(e.x5315_100_5_5); break;
+    case KX_ITEM_X5315_100_5_5: a = Octets(e.x5315_100_5_5, e.sanIpAddressLen); break;
     case KX_ITEM_X5315_100_5_6: a = Text(e.x5315_100_5_6); break;
     case KX_ITEM_X5315_100_5_8: a = Text(e.x5315_100_5_8); break;
     case KX_ITEM_X5315_100_5_9: a = Text(e.x5315_100_5_9); break;

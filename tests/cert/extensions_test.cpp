@@ -335,17 +335,40 @@ TEST(ExtensionsKeyIds, AuthorityKeyNotASequenceFailsTheWalk) {
 // ---- Alternative names -------------------------------------------------------
 
 TEST(ExtensionsNames, SubjectAltNameChoices) {
+  // Names without a field are stepped over: directoryName, x400Address,
+  // ediPartyName, registeredID.
+  const Bytes directoryName = Tlv(0xA4, Tlv(0x30, Tlv(0x31, Filler(9))));
   Result r = Parse(
-      Ext(kSan, Names({Email("a@b.example"), Tlv(0xA4, Tlv(0x30, {})), Uri("http://u.example")})));
+      Ext(kSan, Names({Email("a@b.example"), directoryName, Tlv(0xA3, Filler(4)),
+                       Tlv(0xA5, Filler(4)), Tlv(0x88, {0x2A, 0x03}), Uri("http://u.example")})));
   EXPECT_STREQ(r.info.sanEmail, "a@b.example");
-  EXPECT_STREQ(r.info.sanUri, "");  // not seen behind the directoryName
+  EXPECT_STREQ(r.info.sanUri, "http://u.example");
+  // A name whose framing is broken still ends the walk.
+  r = Parse(Ext(kSan, Names({Email("a@b"), RawTlv(0xA4, {0x7F}, Filler(3)), Uri("http://u")})));
+  EXPECT_STREQ(r.info.sanEmail, "a@b");
+  EXPECT_STREQ(r.info.sanUri, "");
 
   r = Parse(Ext(kSan, Names({Dns("d.example"), Tlv(0x87, {192, 0, 2, 1}), Uri("http://u"),
                              Email("x@y"), Email("z@y")})));
   EXPECT_STREQ(r.info.x5315_100_5_4, "d.example");
   EXPECT_EQ(Bytes(r.info.x5315_100_5_5, r.info.x5315_100_5_5 + 5), Bytes({192, 0, 2, 1, 0}));
+  EXPECT_EQ(r.info.sanIpAddressLen, 4);
   EXPECT_STREQ(r.info.sanUri, "http://u");
   EXPECT_STREQ(r.info.sanEmail, "z@y");  // the later name replaces the earlier
+}
+
+// Addresses are octets: zero bytes stay and the count says how many; a
+// later private text in the same field is a text again.
+TEST(ExtensionsNames, IpAddressesKeepEveryOctet) {
+  Bytes v6(16, 0);
+  v6[15] = 1;  // ::1
+  Result r = Parse(Ext(kSan, Names({Tlv(0x87, {10, 0, 0, 1}), Tlv(0x87, v6)})));
+  EXPECT_EQ(r.info.sanIpAddressLen, 16);
+  EXPECT_EQ(Bytes(r.info.x5315_100_5_5, r.info.x5315_100_5_5 + 17), Cat({v6, {0}}));
+  r = Parse(Cat({Ext(kSan, Names({Tlv(0x87, {10, 0, 0, 1})})),
+                 Ext(Private5315(0x05, 5), Tlv(0x0C, Str("private")))}));
+  EXPECT_STREQ(r.info.x5315_100_5_5, "private");
+  EXPECT_EQ(r.info.sanIpAddressLen, 0);
 }
 
 TEST(ExtensionsNames, StoreIfFitsAndTheSharedDnsField) {
@@ -378,8 +401,10 @@ TEST(ExtensionsNames, OtherNameByTypeIdentifierLength) {
   EXPECT_EQ(Bytes(r.info.sanOtherName9, r.info.sanOtherName9 + 4), Bytes({'a', 'b', 'c', 0}));
   EXPECT_STREQ(r.info.sanEmail, "behind@x");
 
+  // Another type is stepped over by its length.
   r = Parse(Ext(kSan, Names({OtherName(8, abc), Email("behind@x")})));
-  EXPECT_TRUE(SameRecord(r.info, Presets()));  // ends the walk
+  EXPECT_STREQ(r.info.sanEmail, "behind@x");
+  EXPECT_STREQ(r.info.sanUri, "");
 
   // 254 bytes stored without terminator; 255 leave both fields unchanged.
   r = Parse(Ext(kSan, Names({OtherName(9, Tlv(0x0C, Filler(254)))})));
@@ -396,11 +421,13 @@ TEST(ExtensionsNames, IssuerAltName) {
   EXPECT_STREQ(r.info.ianUri, "http://ca");
   EXPECT_STREQ(r.info.sanEmail, "");
 
-  // dNSName, iPAddress and otherName end the walk in an issuerAltName.
-  for (const Bytes& stop :
+  // dNSName, iPAddress and otherName have no field in an issuerAltName: stepped over.
+  for (const Bytes& other :
        {Dns("d"), Tlv(0x87, {1, 2, 3, 4}), OtherName(10, Tlv(0x0C, Str("abc")))}) {
-    r = Parse(Ext(kIan, Names({stop, Email("ca@x")})));
-    EXPECT_TRUE(SameRecord(r.info, Presets())) << testing::PrintToString(stop);
+    r = Parse(Ext(kIan, Names({other, Email("ca@x")})));
+    CertExtInfo expected = Presets();
+    std::strcpy(expected.ianEmail, "ca@x");
+    EXPECT_TRUE(SameRecord(r.info, expected)) << testing::PrintToString(other);
   }
 }
 
@@ -412,11 +439,28 @@ TEST(ExtensionsUrls, DistributionPoints) {
   EXPECT_STREQ(r.info.crlDistPoint1, "http://1");
   EXPECT_STREQ(r.info.crlDistPoint2, "http://3");
 
-  // Only the first name of a point; the second leaves 86 where a point is expected.
-  r = Parse(Ext(kCrlDp, Tlv(0x30, Cat({Point({Uri("http://1a"), Uri("http://1b")}),
-                                       Point({Uri("http://2")})}))));
+  // The first URI of each point; every point is stepped over by its length,
+  // its reasons and cRLIssuer included.
+  const Bytes reasons = Tlv(0x81, {0x07, 0x80});
+  const Bytes crlIssuer = Tlv(0xA2, Tlv(0xA4, Tlv(0x30, {})));
+  r = Parse(Ext(
+      kCrlDp,
+      Tlv(0x30, Cat({Point({Uri("http://1a"), Uri("http://1b")}),
+                     Tlv(0x30, Cat({Tlv(0xA0, Tlv(0xA0, Uri("http://2"))), reasons, crlIssuer})),
+                     Point({Uri("http://3")})}))));
   EXPECT_STREQ(r.info.crlDistPoint1, "http://1a");
-  EXPECT_STREQ(r.info.crlDistPoint2, "");
+  EXPECT_STREQ(r.info.crlDistPoint2, "http://3");
+
+  // A point named by a directoryName or relative to its issuer, or with no
+  // name, gives nothing and does not count; a URI behind a directoryName does.
+  const Bytes directoryName = Tlv(0xA4, Tlv(0x30, Tlv(0x31, Filler(9))));
+  r = Parse(Ext(
+      kCrlDp,
+      Tlv(0x30, Cat({Point({directoryName}), Tlv(0x30, Tlv(0xA0, Tlv(0xA1, Tlv(0x30, Filler(5))))),
+                     Tlv(0x30, crlIssuer), Point({directoryName, Uri("http://1")}),
+                     Point({Uri("http://2")})}))));
+  EXPECT_STREQ(r.info.crlDistPoint1, "http://1");
+  EXPECT_STREQ(r.info.crlDistPoint2, "http://2");
 }
 
 TEST(ExtensionsUrls, LongUrlsAreCutTo349Bytes) {
@@ -434,15 +478,18 @@ TEST(ExtensionsUrls, OcspLocations) {
   EXPECT_STREQ(r.info.ocspUrl1, "http://o1");
   EXPECT_STREQ(r.info.ocspUrl2, "http://o3");
 
+  // Descriptions of other methods, or of a location other than a URI, are
+  // stepped over.
   r = Parse(
       Ext(kAia, Tlv(0x30, Cat({Access(kAdOcsp, "http://o1"), Access(kAdCaIssuers, "http://ca"),
                                Access(kAdOcsp, "http://o2")}))));
   EXPECT_STREQ(r.info.ocspUrl1, "http://o1");
+  EXPECT_STREQ(r.info.ocspUrl2, "http://o2");
+  r = Parse(Ext(kAia, Tlv(0x30, Cat({Access(kAdCaIssuers, "http://ca"),
+                                     Tlv(0x30, Cat({Tlv(0x06, kAdOcsp), Dns("o.example")})),
+                                     Access(kAdOcsp, "http://o1")}))));
+  EXPECT_STREQ(r.info.ocspUrl1, "http://o1");
   EXPECT_STREQ(r.info.ocspUrl2, "");
-
-  r = Parse(
-      Ext(kAia, Tlv(0x30, Cat({Access(kAdCaIssuers, "http://ca"), Access(kAdOcsp, "http://o1")}))));
-  EXPECT_TRUE(SameRecord(r.info, Presets()));
 
   const std::string long400(400, 'o');
   r = Parse(Ext(kAia, Tlv(0x30, Access(kAdOcsp, long400))));
@@ -548,20 +595,27 @@ TEST(ExtensionsLimits, InnerLengthsPastTheValueEndThatExtensionOnly) {
   }
 }
 
-TEST(ExtensionsLimits, ValuesOver700BytesArePassedOver) {
-  // A distribution point whose URL makes the value exactly `size` bytes.
-  auto dpOfSize = [](std::size_t size) {
-    const std::size_t url = size - 20;  // five headers of 1 + 3 bytes
-    Bytes value = Tlv(0x30, Point({Uri(std::string(url, 'u'))}));
-    EXPECT_EQ(value.size(), size);
-    return Ext(kCrlDp, value);
-  };
-  Result r = Parse(Cat({dpOfSize(700), kGoodKeyUsage}));
-  EXPECT_EQ(std::string(r.info.crlDistPoint1), std::string(349, 'u'));
-  r = Parse(Cat({dpOfSize(701), kGoodKeyUsage}));
-  EXPECT_EQ(r.rc, 0);
-  EXPECT_STREQ(r.info.crlDistPoint1, "");
+// Values of any size are decoded in place: a hundred names of a large
+// subjectAltName, a BMPString text up to the 350 characters that convert.
+TEST(ExtensionsLimits, LargeValuesAreDecoded) {
+  Bytes names;
+  for (int i = 0; i < 100; ++i) names = Cat({names, Dns("host" + std::to_string(i) + ".example")});
+  Result r = Parse(Cat({Ext(kSan, Tlv(0x30, Cat({names, Uri("http://last")}))), kGoodKeyUsage}));
+  EXPECT_STREQ(r.info.x5315_100_5_4, "host99.example");
+  EXPECT_STREQ(r.info.sanUri, "http://last");
   EXPECT_EQ(r.info.keyUsage, 0xA000);
+
+  // A BMPString of n characters "A".
+  auto bmp = [](std::size_t n) {
+    Bytes units;
+    for (std::size_t i = 0; i < n; ++i) units = Cat({units, {0x00, 0x41}});
+    return Tlv(0x1E, units);
+  };
+  r = Parse(Ext(Private86(1), bmp(254)));
+  EXPECT_EQ(std::string(r.info.x86_11_7_1), std::string(254, 'A'));
+  // Over 350 characters (700 bytes) a BMPString is passed over unconverted.
+  r = Parse(Cat({Ext(Private86(1), Tlv(0x0C, Str("old"))), Ext(Private86(1), bmp(351))}));
+  EXPECT_STREQ(r.info.x86_11_7_1, "old");
 }
 
 // Known-good extensions of every kind, used for the cut tests below.

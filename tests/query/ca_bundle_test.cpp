@@ -289,30 +289,11 @@ const ASN1_OCTET_STRING* ExtensionValue(const X509* x, int nid) {
   return at < 0 ? nullptr : X509_EXTENSION_get_data(X509_get_ext(x, at));
 }
 
-constexpr int kValueLimit = 700;  // longer extension values are passed over
 constexpr std::size_t kExtTextLimit = 254;
 constexpr std::size_t kUrlLimit = 349;
 
-// The raw content of a GeneralName's [n] element, whatever its kind.
-std::string GeneralNameContent(GENERAL_NAME* gn) {
-  unsigned char* der = nullptr;
-  const int n = i2d_GENERAL_NAME(gn, &der);
-  std::string content;
-  if (n > 0) {
-    const unsigned char* p = der;
-    long length = 0;
-    int tag = 0;
-    int cls = 0;
-    if (!(ASN1_get_object(&p, &length, &tag, &cls, n) & 0x80)) {
-      content.assign(p, p + length);
-    }
-  }
-  OPENSSL_free(der);
-  return content;
-}
-
 // Where the subjectAltName walk puts a name: 'e'mail, 'u'ri, 'd'ns, 'i'p,
-// 'o'ther (otherName with a 9-byte type id), or 0 where the walk ends.
+// 'o'ther (otherName with a 9-byte type id), or 0 for a name it steps over.
 char AltNameKind(const GENERAL_NAME* gn) {
   switch (gn->type) {
     case GEN_EMAIL: return 'e';
@@ -348,89 +329,61 @@ AltNames SubjectAltNames(X509* x) {
   std::map<char, std::string> plain;
   std::map<char, std::string> walked;
   std::map<char, std::string> walkedAnyLength;
-  bool walking = true;
   for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
     GENERAL_NAME* gn = sk_GENERAL_NAME_value(names, i);
     if (gn->type == GEN_EMAIL || gn->type == GEN_URI || gn->type == GEN_DNS) {
       plain[gn->type == GEN_EMAIL ? 'e' : gn->type == GEN_URI ? 'u' : 'd'] = AsnText(gn->d.ia5);
     }
     const char kind = AltNameKind(gn);
-    walking = walking && kind != 0;
-    if (!walking) continue;
+    if (kind == 0) continue;
     const std::string text = AltNameText(gn);
     walkedAnyLength[kind] = text;
     if (text.size() <= kExtTextLimit) walked[kind] = text;
   }
   GENERAL_NAMES_free(names);
-  const bool passedOver = ASN1_STRING_length(ExtensionValue(x, NID_subject_alt_name)) > kValueLimit;
   const std::pair<char, Expected*> fields[] = {{'e', &out.email}, {'u', &out.uri}, {'d', &out.dns}};
   for (auto [kind, e] : fields) {
     *e = Expected::Plain(plain[kind]);
-    e->Apply(
-        walkedAnyLength[kind],
-        "alternative-name walk: ends at a kind it does not store, otherName by type-id length");
+    e->Apply(walkedAnyLength[kind], "alternative-name walk: otherName by type-id length");
     e->Apply(walked[kind], "extension text of 255+ bytes not stored");
-    if (passedOver) e->Apply("", "extension value over 700 bytes passed over");
   }
   return out;
 }
 
-// crlDistributionPoints: the first point's first URI; the library takes the
-// first point's first name of any kind, cut to 349 bytes.
+// crlDistributionPoints: the first URI of the first point that has one, cut
+// to 349 bytes.
 Expected FirstDistributionPoint(X509* x) {
   auto* points = static_cast<CRL_DIST_POINTS*>(
       X509_get_ext_d2i(x, NID_crl_distribution_points, nullptr, nullptr));
   Expected e = Expected::Plain("");
-  if (points == nullptr) return e;
-  const DIST_POINT* first =
-      sk_DIST_POINT_num(points) > 0 ? sk_DIST_POINT_value(points, 0) : nullptr;
-  if (first != nullptr && first->distpoint != nullptr && first->distpoint->type == 0) {
-    GENERAL_NAMES* names = first->distpoint->name.fullname;
-    for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
+  for (int k = 0; points != nullptr && k < sk_DIST_POINT_num(points) && e.plain.empty(); ++k) {
+    const DIST_POINT* point = sk_DIST_POINT_value(points, k);
+    if (point->distpoint == nullptr || point->distpoint->type != 0) continue;
+    GENERAL_NAMES* names = point->distpoint->name.fullname;
+    for (int i = 0; i < sk_GENERAL_NAME_num(names) && e.plain.empty(); ++i) {
       const GENERAL_NAME* gn = sk_GENERAL_NAME_value(names, i);
-      if (gn->type == GEN_URI) {
-        e = Expected::Plain(AsnText(gn->d.uniformResourceIdentifier));
-        break;
-      }
-    }
-    if (sk_GENERAL_NAME_num(names) > 0) {
-      const std::string content = GeneralNameContent(sk_GENERAL_NAME_value(names, 0));
-      e.Apply(content.substr(0, content.find('\0')),
-              "the first point's first name is taken whatever its kind");
+      if (gn->type == GEN_URI) e = Expected::Plain(AsnText(gn->d.uniformResourceIdentifier));
     }
   }
   CRL_DIST_POINTS_free(points);
   e.Apply(e.ruled.substr(0, kUrlLimit), "distribution point text cut to 349 bytes");
-  if (ASN1_STRING_length(ExtensionValue(x, NID_crl_distribution_points)) > kValueLimit) {
-    e.Apply("", "extension value over 700 bytes passed over");
-  }
   return e;
 }
 
-// authorityInfoAccess: the first OCSP location; the library's walk ends at
-// the first description of another method.
+// authorityInfoAccess: the first OCSP location, cut to 349 bytes.
 Expected FirstOcspLocation(X509* x) {
   auto* access =
       static_cast<AUTHORITY_INFO_ACCESS*>(X509_get_ext_d2i(x, NID_info_access, nullptr, nullptr));
   Expected e = Expected::Plain("");
-  if (access == nullptr) return e;
-  std::string walked;
-  bool walking = true;
-  for (int i = 0; i < sk_ACCESS_DESCRIPTION_num(access); ++i) {
+  for (int i = 0; access != nullptr && i < sk_ACCESS_DESCRIPTION_num(access) && e.plain.empty();
+       ++i) {
     const ACCESS_DESCRIPTION* d = sk_ACCESS_DESCRIPTION_value(access, i);
-    const bool ocsp = OBJ_obj2nid(d->method) == NID_ad_OCSP && d->location->type == GEN_URI;
-    walking = walking && ocsp;
-    if (!ocsp) continue;
-    const std::string url = AsnText(d->location->d.uniformResourceIdentifier);
-    if (e.plain.empty()) e = Expected::Plain(url);
-    if (walking && walked.empty()) walked = url;
+    if (OBJ_obj2nid(d->method) == NID_ad_OCSP && d->location->type == GEN_URI) {
+      e = Expected::Plain(AsnText(d->location->d.uniformResourceIdentifier));
+    }
   }
   AUTHORITY_INFO_ACCESS_free(access);
-  e.Apply(walked, "the OCSP walk ends at a description of another method");
   e.Apply(e.ruled.substr(0, kUrlLimit), "OCSP text cut to 349 bytes");
-  if (ASN1_STRING_length(ExtensionValue(x, NID_info_access)) > kValueLimit) {
-    e.Apply("", "extension value over 700 bytes passed over");
-  }
   return e;
 }
 
