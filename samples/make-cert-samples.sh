@@ -26,6 +26,21 @@
 #                     caIssuers
 #   crl2-aia-ca-first two distribution points; caIssuers before OCSP
 #   big-tbs           80 subjectAltName DNS names: a TBS over 2048 bytes
+#   san-large         100 DNS names, then a URI and an email: a
+#                     subjectAltName value over 700 bytes
+#   san-ip            subjectAltName IP addresses 10.0.0.1 and ::1
+#   san-dirname       subjectAltName directoryName, registeredID and an
+#                     otherName of a 3-byte type before a URI and an email
+#   crl-dirname-first a distribution point named by a directoryName, then
+#                     one with a URI, reasons and a cRLIssuer, then a third
+#   dsa-ca            DSA-2048 key with its domain parameters (a key
+#                     AlgorithmIdentifier over 127 bytes), dsaWithSHA1
+#   ec-explicit-leaf  issued by dsa-ca: an EC key on an explicitly spelt-out
+#                     P-256 curve (a key AlgorithmIdentifier over 127 bytes)
+#
+# With NAMES, only those samples are written (the others are still made in
+# the temporary folder, as issuers may need them):
+#   samples/make-cert-samples.sh [NAME...]
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -38,10 +53,23 @@ command -v openssl >/dev/null || {
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
+wanted=("$@")
+
+# wanted NAME: whether NAME is to be written.
+wanted() {
+  ((${#wanted[@]} == 0)) && return 0
+  local w
+  for w in "${wanted[@]}"; do [[ $w == "$1" ]] && return 0; done
+  return 1
+}
 
 # Eighty DNS names for big-tbs.
 big_san="DNS:host00.big-tbs.kestrix.test"
 for i in $(seq 1 79); do big_san+=", DNS:host$(printf %02d "$i").big-tbs.kestrix.test"; done
+# A hundred for san-large, then a URI and an email behind them.
+large_san="DNS:name000.san-large.kestrix.test"
+for i in $(seq 1 99); do large_san+=", DNS:name$(printf %03d "$i").san-large.kestrix.test"; done
+large_san+=", URI:https://san-large.kestrix.test/last, email:last@san-large.kestrix.test"
 
 # `openssl ca` (rather than `req -x509`) takes fixed start and end dates;
 # -preserveDN keeps the request's names in their order and encoding.
@@ -141,6 +169,46 @@ fullname = URI:http://crl.kestrix.test/second.crl
 
 [ext_big_tbs]
 subjectAltName = $big_san
+
+[ext_san_large]
+subjectAltName = $large_san
+
+[ext_san_ip]
+subjectAltName = DNS:ip.kestrix.test, IP:10.0.0.1, IP:::1
+
+[ext_san_dirname]
+subjectAltName = email:first@dirname.kestrix.test, dirName:dir_name, RID:1.2.3.4, otherName:1.2.3;UTF8:other, URI:https://dirname.kestrix.test/, email:last@dirname.kestrix.test
+
+[ext_crl_dirname]
+crlDistributionPoints = dp_dirname, dp_full, dp_third
+
+[dp_dirname]
+fullname = dirName:dir_name
+
+[dp_full]
+fullname  = URI:http://crl.kestrix.test/full.crl
+reasons   = keyCompromise, CACompromise
+CRLissuer = dirName:dir_name
+
+[dp_third]
+fullname = URI:http://crl.kestrix.test/third.crl
+
+[dir_name]
+C  = DE
+O  = Kestrix Samples
+CN = kestrix directory name
+
+[ext_dsa_ca]
+basicConstraints       = critical, CA:TRUE
+keyUsage               = critical, keyCertSign, cRLSign
+subjectKeyIdentifier   = hash
+
+[ext_ec_explicit]
+basicConstraints       = CA:FALSE
+keyUsage               = critical, digitalSignature
+subjectKeyIdentifier   = hash
+authorityKeyIdentifier = keyid:always
+subjectAltName         = DNS:explicit.kestrix.test
 CNF
 : >"$work/index.txt"
 
@@ -171,6 +239,7 @@ make_cert() {
     -out "$work/$name.pem" 2>/dev/null
   # Later certificates issued by this one sign with its key.
   ln -sf "$work/$key.key" "$work/$name.keyref"
+  wanted "$name" || return 0
   openssl x509 -in "$work/$name.pem" -outform DER -out "$out/$name.der"
   openssl x509 -inform DER -in "$out/$name.der" -text -noout -nameopt utf8 >"$out/$name.txt"
   echo "wrote $name.der ($(wc -c <"$out/$name.der") bytes)"
@@ -181,6 +250,10 @@ make_key rsa2048 -algorithm RSA -pkeyopt rsa_keygen_bits:2048
 make_key rsa2048b -algorithm RSA -pkeyopt rsa_keygen_bits:2048
 make_key rsa4096 -algorithm RSA -pkeyopt rsa_keygen_bits:4096
 make_key ec256 -algorithm EC -pkeyopt ec_paramgen_curve:P-256
+make_key ec256explicit -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -pkeyopt ec_param_enc:explicit
+openssl genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:2048 -out "$work/dsa.param" \
+  2>/dev/null
+make_key dsa2048 -paramfile "$work/dsa.param"
 
 utc_start=20250101000000Z
 utc_end=20341231235959Z
@@ -211,3 +284,15 @@ make_cert crl2-aia-ca-first rsa2048 2006 sha256 "$utc_start" "$utc_end" ext_crl2
   "/C=DE/O=Kestrix Samples/CN=kestrix two CRL points"
 make_cert big-tbs rsa2048 2007 sha256 "$utc_start" "$utc_end" ext_big_tbs \
   "/C=DE/O=Kestrix Samples/CN=kestrix big TBS"
+make_cert san-large rsa2048 2008 sha256 "$utc_start" "$utc_end" ext_san_large \
+  "/C=DE/O=Kestrix Samples/CN=kestrix large SAN"
+make_cert san-ip rsa2048 2009 sha256 "$utc_start" "$utc_end" ext_san_ip \
+  "/C=DE/O=Kestrix Samples/CN=ip.kestrix.test"
+make_cert san-dirname rsa2048 200A sha256 "$utc_start" "$utc_end" ext_san_dirname \
+  "/C=DE/O=Kestrix Samples/CN=kestrix SAN directory name"
+make_cert crl-dirname-first rsa2048 200B sha256 "$utc_start" "$utc_end" ext_crl_dirname \
+  "/C=DE/O=Kestrix Samples/CN=kestrix CRL directory name"
+make_cert dsa-ca dsa2048 200C sha1 "$utc_start" "$utc_end" ext_dsa_ca \
+  "/C=DE/O=Kestrix Samples/CN=kestrix DSA CA"
+make_cert ec-explicit-leaf ec256explicit 200D sha256 "$utc_start" "$utc_end" ext_ec_explicit \
+  "/C=DE/O=Kestrix Samples/CN=explicit.kestrix.test" dsa-ca

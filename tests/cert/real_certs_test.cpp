@@ -6,11 +6,9 @@
 // decoder's documented shortcuts applied: a name walk that stops at the
 // second member of a multi-valued RDN and joins domainComponents last one
 // first; a subjectAltName or issuerAltName walk that keeps the last name of
-// each kind and ends at a kind it does not store; one URL per distribution
-// point, the walk ending behind a point with more than one name; OCSP
-// locations up to the first description of another method; extension
-// values over 700 bytes passed over; keys and signatures over 300 bytes
-// recorded by length only. A few pinned values per sample guard that the
+// each kind it stores and steps over the others; the first URI of each
+// distribution point that has one; every OCSP location; keys and signatures
+// over 300 bytes recorded by length only. A few pinned values per sample guard that the
 // samples still show what they were made for.
 #include <gtest/gtest.h>
 #include <openssl/asn1.h>
@@ -130,16 +128,10 @@ void ExpectBytes(const std::uint8_t* field, std::int32_t count, const Bytes& wan
   }
 }
 
-// OpenSSL's decoded extension when its value is at most 700 bytes (longer
-// values are passed over by the decoder), else null.
+// OpenSSL's decoded extension, or null.
 template <typename T>
 std::unique_ptr<T, void (*)(T*)> Extension(X509* x, int nid, void (*release)(T*)) {
-  const int at = X509_get_ext_by_NID(x, nid, -1);
-  T* decoded = nullptr;
-  if (at >= 0 && ASN1_STRING_length(X509_EXTENSION_get_data(X509_get_ext(x, at))) <= 700) {
-    decoded = static_cast<T*>(X509_get_ext_d2i(x, nid, nullptr, nullptr));
-  }
-  return {decoded, release};
+  return {static_cast<T*>(X509_get_ext_d2i(x, nid, nullptr, nullptr)), release};
 }
 
 void FreeNames(GENERAL_NAMES* n) {
@@ -160,8 +152,8 @@ std::string Truncated(const std::string& value) {
   return value.substr(0, 349);
 }
 
-// subjectAltName / issuerAltName: the last name of each stored kind; the
-// walk ends at a kind this alternative name does not store.
+// subjectAltName / issuerAltName: the last name of each stored kind; other
+// kinds are stepped over.
 struct AltNames {
   std::string email, uri, dns, ip;
 };
@@ -177,8 +169,10 @@ AltNames WalkAltNames(const GENERAL_NAMES* names, bool subject) {
       want.dns = IfFits(AsnText(gn->d.dNSName), want.dns);
     } else if (subject && gn->type == GEN_IPADD) {
       want.ip = IfFits(AsnText(gn->d.iPAddress), want.ip);
-    } else {
-      break;  // an otherName is not modelled here; the samples have none
+    } else if (subject && gn->type == GEN_OTHERNAME) {
+      // Type identifiers of 9 and 10 bytes have fields; the samples have none.
+      const std::size_t idLength = OBJ_length(gn->d.otherName->type_id);
+      EXPECT_TRUE(idLength != 9 && idLength != 10) << "an otherName this model does not follow";
     }
   }
   return want;
@@ -216,34 +210,38 @@ void ExpectExtensions(X509* x, const CertExtInfo& got) {
   ExpectText(got.sanUri, s.uri, "SAN URI");
   ExpectText(got.x5315_100_5_4, s.dns, "SAN DNS");
   ExpectText(got.x5315_100_5_5, s.ip, "SAN IP");
+  EXPECT_EQ(got.sanIpAddressLen, static_cast<std::int32_t>(s.ip.size())) << "SAN IP octets";
   const auto ian = Extension(x, NID_issuer_alt_name, FreeNames);
   const AltNames i = WalkAltNames(ian.get(), false);
   ExpectText(got.ianEmail, i.email, "IAN email");
   ExpectText(got.ianUri, i.uri, "IAN URI");
 
-  // One URL per distribution point: the first name of its fullName. A point
-  // with anything more ends the walk behind it.
-  std::string dp[2];
+  // The first URI of each distribution point that has one.
+  std::vector<std::string> dp(2);
+  std::size_t found = 0;
   const auto points = Extension(x, NID_crl_distribution_points, FreePoints);
   for (int k = 0; points && k < sk_DIST_POINT_num(points.get()); ++k) {
     const DIST_POINT* point = sk_DIST_POINT_value(points.get(), k);
-    if (point->distpoint == nullptr || point->distpoint->type != 0) break;
+    if (point->distpoint == nullptr || point->distpoint->type != 0) continue;
     const GENERAL_NAMES* full = point->distpoint->name.fullname;
-    const GENERAL_NAME* first = sk_GENERAL_NAME_value(full, 0);
-    if (first->type != GEN_URI) break;
-    dp[k == 0 ? 0 : 1] = Truncated(AsnText(first->d.uniformResourceIdentifier));
-    if (sk_GENERAL_NAME_num(full) > 1 || point->reasons || point->CRLissuer) break;
+    for (int n = 0; n < sk_GENERAL_NAME_num(full); ++n) {
+      const GENERAL_NAME* name = sk_GENERAL_NAME_value(full, n);
+      if (name->type != GEN_URI) continue;
+      dp[found++ == 0 ? 0 : 1] = Truncated(AsnText(name->d.uniformResourceIdentifier));
+      break;
+    }
   }
   ExpectText(got.crlDistPoint1, dp[0], "crlDistPoint1");
   ExpectText(got.crlDistPoint2, dp[1], "crlDistPoint2");
 
-  // OCSP URIs up to the first description of another method or form.
+  // Every OCSP URI, descriptions of other methods or forms stepped over.
   std::string ocsp[2];
+  found = 0;
   const auto access = Extension(x, NID_info_access, FreeAccess);
   for (int k = 0; access && k < sk_ACCESS_DESCRIPTION_num(access.get()); ++k) {
     const ACCESS_DESCRIPTION* ad = sk_ACCESS_DESCRIPTION_value(access.get(), k);
-    if (OBJ_obj2nid(ad->method) != NID_ad_OCSP || ad->location->type != GEN_URI) break;
-    ocsp[k == 0 ? 0 : 1] = Truncated(AsnText(ad->location->d.uniformResourceIdentifier));
+    if (OBJ_obj2nid(ad->method) != NID_ad_OCSP || ad->location->type != GEN_URI) continue;
+    ocsp[found++ == 0 ? 0 : 1] = Truncated(AsnText(ad->location->d.uniformResourceIdentifier));
   }
   ExpectText(got.ocspUrl1, ocsp[0], "ocspUrl1");
   ExpectText(got.ocspUrl2, ocsp[1], "ocspUrl2");
@@ -384,9 +382,11 @@ TEST(RealCertSamples, ShowWhatTheyWereMadeFor) {
                 big = Decode("rsa4096"), ec = Decode("ec-p256-leaf"), cjk = Decode("utf8-cjk"),
                 bmp = Decode("bmp"), multi = Decode("multi-rdn"), dc = Decode("dc-email"),
                 crl = Decode("crl-aia"), crl2 = Decode("crl2-aia-ca-first"),
-                tbs = Decode("big-tbs");
-  for (const Decoded* d :
-       {&v1, &sha1, &ca, &big, &ec, &cjk, &bmp, &multi, &dc, &crl, &crl2, &tbs}) {
+                tbs = Decode("big-tbs"), large = Decode("san-large"), ip = Decode("san-ip"),
+                dir = Decode("san-dirname"), crlDir = Decode("crl-dirname-first"),
+                dsa = Decode("dsa-ca"), explicitEc = Decode("ec-explicit-leaf");
+  for (const Decoded* d : {&v1, &sha1, &ca, &big, &ec, &cjk, &bmp, &multi, &dc, &crl, &crl2, &tbs,
+                           &large, &ip, &dir, &crlDir, &dsa, &explicitEc}) {
     ASSERT_EQ(d->status, 0) << "a sample is missing or does not decode";
   }
   auto hex = [](const void* bytes, std::int32_t n) {
@@ -440,12 +440,41 @@ TEST(RealCertSamples, ShowWhatTheyWereMadeFor) {
       {"crl-aia", "ocsp2", crl.ext->ocspUrl2, "http://ocsp2.kestrix.test/"},
       {"crl2-aia-ca-first", "second point", crl2.ext->crlDistPoint2,
        "http://crl.kestrix.test/second.crl"},
-      {"crl2-aia-ca-first", "OCSP behind caIssuers", crl2.ext->ocspUrl1, ""},
+      {"crl2-aia-ca-first", "OCSP behind caIssuers", crl2.ext->ocspUrl1,
+       "http://ocsp.kestrix.test/"},
       {"big-tbs", "TBS over 2048 bytes", num(TbsSlice(tbs.der).size() > KX_MAX_TBS_SIZE), "1"},
       {"big-tbs", "subject CN", tbs.subject->commonName, "kestrix big TBS"},
-      {"big-tbs", "SAN over 700 bytes passed over", tbs.ext->x5315_100_5_4, ""},
+      {"san-large", "last of 100 DNS names", large.ext->x5315_100_5_4,
+       "name099.san-large.kestrix.test"},
+      {"san-large", "URI behind them", large.ext->sanUri, "https://san-large.kestrix.test/last"},
+      {"san-ip", "::1 whole", hex(ip.ext->x5315_100_5_5, 17), std::string(30, '0') + "0100"},
+      {"san-dirname", "URI behind directoryName, RID, otherName", dir.ext->sanUri,
+       "https://dirname.kestrix.test/"},
+      {"san-dirname", "last email", dir.ext->sanEmail, "last@dirname.kestrix.test"},
+      {"crl-dirname-first", "first point with a URI", crlDir.ext->crlDistPoint1,
+       "http://crl.kestrix.test/full.crl"},
+      {"crl-dirname-first", "point behind reasons and cRLIssuer", crlDir.ext->crlDistPoint2,
+       "http://crl.kestrix.test/third.crl"},
+      {"dsa-ca", "dsaWithSHA1", num(dsa.basic->signatureAlgorithm), "8"},
+      {"dsa-ca", "subject CN", dsa.subject->commonName, "kestrix DSA CA"},
+      {"ec-explicit-leaf", "subject CN", explicitEc.subject->commonName, "explicit.kestrix.test"},
+      {"ec-explicit-leaf", "issuer CN", explicitEc.issuer->commonName, "kestrix DSA CA"},
   };
   for (const Pin& p : pins) EXPECT_EQ(p.got, p.want) << p.sample << ": " << p.what;
+}
+
+// Item 59 hands out an address's every octet, lenOut the count.
+TEST(RealCertSamples, IpAddressItemKeepsZeroOctets) {
+  const Decoded d = Decode("san-ip");
+  char out[KX_ITEM_BUFFER_SIZE];
+  std::int32_t num = -1;
+  std::int32_t len = -1;
+  ASSERT_EQ(GetCertInfo(0, d.der.data(), KX_ITEM_SAN_IP_ADDRESS, &num, &len, out), KX_OK);
+  ASSERT_EQ(len, 16);
+  Bytes loopback(17, 0);
+  loopback[15] = 1;
+  EXPECT_EQ(Bytes(out, out + 17), loopback);
+  EXPECT_EQ(num, 0);
 }
 
 }  // namespace
