@@ -12,6 +12,7 @@
 // samples still show what they were made for.
 #include <gtest/gtest.h>
 #include <openssl/asn1.h>
+#include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -23,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cert/records.h"
@@ -258,9 +260,9 @@ struct Decoded {
   std::unique_ptr<CertExtInfo> ext = std::make_unique<CertExtInfo>();
 };
 
-Decoded Decode(const std::string& name) {
+Decoded DecodeBytes(Bytes der) {
   Decoded d;
-  d.der = ReadFile(kCertDir / (name + ".der"));
+  d.der = std::move(der);
   const unsigned char* p = d.der.data();
   d.x509.reset(d2i_X509(nullptr, &p, static_cast<long>(d.der.size())));
   if (d.x509 != nullptr && p == d.der.data() + d.der.size()) {
@@ -268,6 +270,10 @@ Decoded Decode(const std::string& name) {
                                          d.basic.get(), d.ext.get());
   }
   return d;
+}
+
+Decoded Decode(const std::string& name) {
+  return DecodeBytes(ReadFile(kCertDir / (name + ".der")));
 }
 
 // The TBSCertificate element of `der`: the element behind the outer header.
@@ -292,8 +298,7 @@ Bytes TbsSlice(const Bytes& der) {
 
 class RealCert : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(RealCert, DecodesAsOpenSslReadsIt) {
-  const Decoded d = Decode(GetParam());
+void ExpectAsOpenSslReadsIt(const Decoded& d) {
   ASSERT_NE(d.x509, nullptr) << "OpenSSL does not read the sample";
   ASSERT_EQ(d.status, 0);
   X509* x = d.x509.get();
@@ -323,6 +328,10 @@ TEST_P(RealCert, DecodesAsOpenSslReadsIt) {
   ExpectName(X509_get_issuer_name(x), *d.issuer, "issuer");
   ExpectName(X509_get_subject_name(x), *d.subject, "subject");
   ExpectExtensions(x, *d.ext);
+}
+
+TEST_P(RealCert, DecodesAsOpenSslReadsIt) {
+  ExpectAsOpenSslReadsIt(Decode(GetParam()));
 }
 
 // CerExpand hands out the TBS element byte for byte and the signature value,
@@ -475,6 +484,49 @@ TEST(RealCertSamples, IpAddressItemKeepsZeroOctets) {
   loopback[15] = 1;
   EXPECT_EQ(Bytes(out, out + 17), loopback);
   EXPECT_EQ(num, 0);
+}
+
+// A self-signed certificate of over 64 KB, made and signed by OpenSSL: its
+// 3,000 DNS names take the certificate, the TBS, the extensions and the
+// subjectAltName into the three-byte length form (0x83).
+Bytes OpenSslCertificateWithThreeByteLengths() {
+  std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+  X509Ptr cert(X509_new());
+  X509_NAME* name = X509_get_subject_name(cert.get());
+  std::string names = "DNS:first.kestrix.test";
+  for (int i = 1; i < 3000; ++i) names += ",DNS:h" + std::to_string(i) + ".large.kestrix.test";
+  names += ",URI:https://last.kestrix.test/";
+  X509V3_CTX ctx;
+  X509V3_set_ctx(&ctx, cert.get(), cert.get(), nullptr, nullptr, 0);
+  X509_EXTENSION* san = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, names.c_str());
+  const bool made =
+      key && X509_set_version(cert.get(), X509_VERSION_3) &&
+      ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 0x83) &&
+      X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                 reinterpret_cast<const unsigned char*>("kestrix 0x83"), -1, -1,
+                                 0) &&
+      X509_set_issuer_name(cert.get(), name) &&
+      X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0) &&
+      X509_gmtime_adj(X509_getm_notAfter(cert.get()), 86400) &&
+      X509_set_pubkey(cert.get(), key.get()) && san != nullptr &&
+      X509_add_ext(cert.get(), san, -1) && X509_sign(cert.get(), key.get(), EVP_sha256()) > 0;
+  X509_EXTENSION_free(san);
+  unsigned char* der = nullptr;
+  const int n = made ? i2d_X509(cert.get(), &der) : 0;
+  Bytes out(der, der + std::max(n, 0));
+  OPENSSL_free(der);
+  return out;
+}
+
+TEST(RealCertSamples, ThreeByteLengthsAsOpenSslWritesThem) {
+  const Decoded d = DecodeBytes(OpenSslCertificateWithThreeByteLengths());
+  ASSERT_GT(d.der.size(), 65536u);
+  ASSERT_EQ(d.der[1], 0x83);
+  EXPECT_EQ(getcertlen(d.der.data()), static_cast<std::int32_t>(d.der.size()));
+  ExpectAsOpenSslReadsIt(d);
+  EXPECT_STREQ(d.subject->commonName, "kestrix 0x83");
+  EXPECT_STREQ(d.ext->x5315_100_5_4, "h2999.large.kestrix.test");
+  EXPECT_STREQ(d.ext->sanUri, "https://last.kestrix.test/");
 }
 
 }  // namespace
