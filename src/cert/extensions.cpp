@@ -287,21 +287,31 @@ bool FindPointUri(Reader point, Reader& uri) {
   return false;
 }
 
-//   CRLDistributionPoints ::= SEQUENCE OF DistributionPoint
-// The first point's URI goes to crlDistPoint1, every later one to
-// crlDistPoint2. Each point is stepped over by its length, so reasons and a
-// cRLIssuer are passed by. Quirk: the outer SEQUENCE's tag is not examined.
-std::int32_t HandleDistributionPoints(Reader value, CertExtInfo& info, TextField) {
-  Reader points{};
-  if (!ReadContentOfAnyTag(value, points)) return kOk;
-  bool first = true;
-  Element point{};
-  Reader uri{};
-  while (der::ReadExpected(points, der::kTagSequence, point)) {
-    if (!FindPointUri(point.content, uri)) continue;
-    StoreTruncated(first ? info.crlDistPoint1 : info.crlDistPoint2, uri);
-    first = false;
+using UrlField = char[350];
+
+// A SEQUENCE OF SEQUENCE whose members may each name one URL: the first URL
+// goes to `first`, every later one to `later` (the last remains). Each
+// member is stepped over by its length; a member that is not a SEQUENCE, or
+// runs past the value, ends the walk.
+// Quirk: the outer SEQUENCE's tag is not examined.
+void StoreUrls(Reader value, bool (*findUrl)(Reader member, Reader& url), UrlField& first,
+               UrlField& later) {
+  Reader members{};
+  if (!ReadContentOfAnyTag(value, members)) return;
+  bool none = true;
+  Element member{};
+  Reader url{};
+  while (der::ReadExpected(members, der::kTagSequence, member)) {
+    if (!findUrl(member.content, url)) continue;
+    StoreTruncated(none ? first : later, url);
+    none = false;
   }
+}
+
+//   CRLDistributionPoints ::= SEQUENCE OF DistributionPoint
+// Reasons and a cRLIssuer are passed by with their point.
+std::int32_t HandleDistributionPoints(Reader value, CertExtInfo& info, TextField) {
+  StoreUrls(value, FindPointUri, info.crlDistPoint1, info.crlDistPoint2);
   return kOk;
 }
 
@@ -320,20 +330,9 @@ bool FindOcspUri(Reader description, Reader& uri) {
 }
 
 //   AuthorityInfoAccessSyntax ::= SEQUENCE OF AccessDescription
-// The first OCSP URI goes to ocspUrl1, every later one to ocspUrl2. Each
-// description is stepped over by its length, so those of other methods
-// (caIssuers) are passed by. Quirk: the outer SEQUENCE's tag is not examined.
+// Descriptions of other methods (caIssuers) are passed by.
 std::int32_t HandleOcspLocations(Reader value, CertExtInfo& info, TextField) {
-  Reader descriptions{};
-  if (!ReadContentOfAnyTag(value, descriptions)) return kOk;
-  bool first = true;
-  Element description{};
-  Reader uri{};
-  while (der::ReadExpected(descriptions, der::kTagSequence, description)) {
-    if (!FindOcspUri(description.content, uri)) continue;
-    StoreTruncated(first ? info.ocspUrl1 : info.ocspUrl2, uri);
-    first = false;
-  }
+  StoreUrls(value, FindOcspUri, info.ocspUrl1, info.ocspUrl2);
   return kOk;
 }
 
