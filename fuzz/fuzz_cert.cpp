@@ -92,14 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t n = header + static_cast<std::size_t>(outer.contentLength);
   const auto cert = kxfuzz::HeapCopy(data, n);
 
-  const auto issuer = std::make_unique<CertNameInfo>();
-  const auto subject = std::make_unique<CertNameInfo>();
-  const auto basic = std::make_unique<CertBasicInfo>();
-  const auto ext = std::make_unique<CertExtInfo>();
-  const std::int32_t parsed =
-      kx::cert::GetX509CertInfo(cert.get(), issuer.get(), subject.get(), basic.get(), ext.get());
-  Require(parsed == 0 || parsed == KX_ERR_MALFORMED, "GetX509CertInfo gives 0 or -2");
-  CheckRecords(*issuer, *subject, *basic, *ext);
+  const auto records = std::make_unique<kx::cert::CertRecords>();
+  const bool parsed =
+      kx::cert::GetX509CertInfo(kx::der::MakeReader(cert.get(), n), *records) == kx::Fault::kNone;
+  const CertBasicInfo* basic = &records->basic;
+  CheckRecords(records->issuer, records->subject, records->basic, records->extensions);
 
   const std::unique_ptr<std::uint8_t[]> tbs(new std::uint8_t[KX_MAX_TBS_SIZE]);
   const std::unique_ptr<std::uint8_t[]> sig(new std::uint8_t[KX_MAX_SIGNATURE_SIZE]);
@@ -115,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               std::memcmp(tbs.get(), cert.get() + header, static_cast<std::size_t>(tbsLen)) == 0,
           "TBS is the bytes behind the outer header");
   // A certificate that parses carries the signature CerExpand hands out.
-  if (parsed == 0) {
+  if (parsed) {
     Require(basic->signatureValueLen == sigLen &&
                 (sigLen == 0 || std::memcmp(basic->signatureValue, sig.get(),
                                             static_cast<std::size_t>(sigLen)) == 0),

@@ -60,16 +60,11 @@ void CheckVouched(const std::uint8_t* element, std::size_t total, const Declared
   Require(valueSize == 0 || std::memcmp(value.get(), content + skip, valueSize) == 0,
           "value bytes are the content's");
 
-  // The length field alone, in a block of its own size.
-  const std::size_t fieldSize = d.headerSize - 1;
-  const auto field = HeapCopy(element + 1, fieldSize);
-  std::int32_t lenSize = -1;
-  std::int32_t declared = -1;
-  Require(kx::der::GetLenFromDER(field.get(), &lenSize, &declared) == 0, "GetLenFromDER gives 0");
-  Require(lenSize == static_cast<std::int32_t>(fieldSize) &&
-              declared == static_cast<std::int32_t>(static_cast<std::uint32_t>(d.contentLength)),
-          "GetLenFromDER follows the length table");
-  Require(kx::der::GetLenSizeFromDER(field.get()) == lenSize, "GetLenSizeFromDER agrees");
+  // The header alone, in a block of its own size.
+  const auto header = HeapCopy(element, d.headerSize);
+  const kx::der::Header h = kx::der::ReadVouchedHeader(header.get());
+  Require(h.size == d.headerSize && h.contentLength == static_cast<std::uint32_t>(d.contentLength),
+          "the vouched header read follows the length table");
 }
 
 bool SameView(const kx::der::Reader& a, const kx::der::Reader& b) {

@@ -9,9 +9,9 @@
 //   kestrix modulus FILE           the RSA modulus of its key (GetUsrPubKey)
 //   kestrix csr FILE [--json]      a PEM request's subject and key (RC_decodep10pemtxt)
 //
-// The tool is an outside caller: it sees only the public header and the
-// shared library. Each command is one row of a table and one function; a
-// command with subcommands (base64) dispatches through a table of its own.
+// The tool is an outside caller: it calls only the shared library's exports
+// (and takes the item catalogue's names from its sources). Each command is one row of a table and
+// one function; a command with subcommands (base64) dispatches through a table of its own.
 //
 // Exit status: 0 success, 1 bad data or a failed read/write, 2 bad usage.
 #include <algorithm>
@@ -34,6 +34,7 @@
 #endif
 
 #include "kestrix.h"
+#include "query/items.h"
 
 namespace {
 
@@ -813,7 +814,7 @@ std::string StatusText(int32_t status) {
 
 // ---- cert ------------------------------------------------------------------------
 
-enum class Shape { kText, kNumber, kBytes, kSerial };
+using kx::query::Shape;
 
 std::string_view ShapeName(Shape shape) {
   switch (shape) {
@@ -825,118 +826,14 @@ std::string_view ShapeName(Shape shape) {
   return "?";
 }
 
-// One item code of GetCertInfo. `listed` is false for the codes that repeat
-// another one; they are answered for --item only.
-struct CertItem {
-  uint32_t code;
-  std::string_view name;
-  Shape shape;
-  bool listed = true;
-};
-
-constexpr CertItem kCertItems[] = {
-    {KX_ITEM_VERSION, "version", Shape::kNumber},
-    {KX_ITEM_SERIAL_NUMBER, "serial number", Shape::kSerial},
-    {KX_ITEM_SIGNATURE_ALGORITHM, "signature algorithm", Shape::kText},
-    {KX_ITEM_SIGNATURE_ALGORITHM_NAME, "signature algorithm name", Shape::kText},
-    {KX_ITEM_ISSUER_COUNTRY, "issuer countryName", Shape::kText},
-    {KX_ITEM_ISSUER_ORGANIZATION, "issuer organizationName", Shape::kText},
-    {KX_ITEM_ISSUER_ORGANIZATIONAL_UNIT, "issuer organizationalUnitName", Shape::kText},
-    {KX_ITEM_ISSUER_STATE_OR_PROVINCE, "issuer stateOrProvinceName", Shape::kText},
-    {KX_ITEM_ISSUER_COMMON_NAME, "issuer commonName", Shape::kText},
-    {KX_ITEM_ISSUER_LOCALITY, "issuer localityName", Shape::kText},
-    {KX_ITEM_ISSUER_TITLE, "issuer title", Shape::kText},
-    {KX_ITEM_ISSUER_SURNAME, "issuer surname", Shape::kText},
-    {KX_ITEM_ISSUER_GIVEN_NAME, "issuer givenName", Shape::kText},
-    {KX_ITEM_ISSUER_INITIALS, "issuer initials", Shape::kText},
-    {KX_ITEM_ISSUER_EMAIL, "issuer emailAddress", Shape::kText},
-    {KX_ITEM_ISSUER_POSTAL_ADDRESS, "issuer postalAddress", Shape::kText},
-    {KX_ITEM_ISSUER_POST_OFFICE_BOX, "issuer postOfficeBox", Shape::kText},
-    {KX_ITEM_ISSUER_POSTAL_CODE, "issuer postalCode", Shape::kText},
-    {KX_ITEM_ISSUER_TELEPHONE_NUMBER, "issuer telephoneNumber", Shape::kText},
-    {KX_ITEM_ISSUER_TELEX_NUMBER, "issuer telexNumber", Shape::kText},
-    {KX_ITEM_NOT_BEFORE, "notBefore", Shape::kText},
-    {KX_ITEM_NOT_AFTER, "notAfter", Shape::kText},
-    {KX_ITEM_SUBJECT_COUNTRY, "subject countryName", Shape::kText},
-    {KX_ITEM_SUBJECT_ORGANIZATION, "subject organizationName", Shape::kText},
-    {KX_ITEM_SUBJECT_ORGANIZATIONAL_UNIT, "subject organizationalUnitName", Shape::kText},
-    {KX_ITEM_SUBJECT_STATE_OR_PROVINCE, "subject stateOrProvinceName", Shape::kText},
-    {KX_ITEM_SUBJECT_COMMON_NAME, "subject commonName", Shape::kText},
-    {KX_ITEM_SUBJECT_LOCALITY, "subject localityName", Shape::kText},
-    {KX_ITEM_SUBJECT_TITLE, "subject title", Shape::kText},
-    {KX_ITEM_SUBJECT_SURNAME, "subject surname", Shape::kText},
-    {KX_ITEM_SUBJECT_GIVEN_NAME, "subject givenName", Shape::kText},
-    {KX_ITEM_SUBJECT_INITIALS, "subject initials", Shape::kText},
-    {KX_ITEM_SUBJECT_EMAIL, "subject emailAddress, else SAN email", Shape::kText},
-    {KX_ITEM_SUBJECT_POSTAL_ADDRESS, "subject postalAddress", Shape::kText},
-    {KX_ITEM_SUBJECT_POST_OFFICE_BOX, "subject postOfficeBox", Shape::kText},
-    {KX_ITEM_SUBJECT_POSTAL_CODE, "subject postalCode", Shape::kText},
-    {KX_ITEM_SUBJECT_TELEPHONE_NUMBER, "subject telephoneNumber", Shape::kText},
-    {KX_ITEM_SUBJECT_TELEX_NUMBER, "subject telexNumber", Shape::kText},
-    {KX_ITEM_PUBLIC_KEY, "public key", Shape::kBytes},
-    {KX_ITEM_PUBLIC_KEY_AGAIN, "public key (again)", Shape::kBytes, false},
-    {KX_ITEM_ISSUER_UNIQUE_ID, "issuer unique ID", Shape::kBytes},
-    {KX_ITEM_SUBJECT_UNIQUE_ID, "subject unique ID", Shape::kBytes},
-    {KX_ITEM_SAN_EMAIL, "SAN email, else subject emailAddress", Shape::kText},
-    {KX_ITEM_KEY_USAGE, "key usage", Shape::kNumber},
-    {KX_ITEM_CRL_DISTRIBUTION_POINT_1, "CRL distribution point 1", Shape::kText},
-    {KX_ITEM_X5315_100_5_1, "private 1.3.6.1.4.1.5315.100.5.1", Shape::kText},
-    {KX_ITEM_X5315_100_5_2, "private 1.3.6.1.4.1.5315.100.5.2", Shape::kText},
-    {KX_ITEM_X5315_100_5_3, "private 1.3.6.1.4.1.5315.100.5.3", Shape::kText},
-    {KX_ITEM_X5315_100_2_3, "private 1.3.6.1.4.1.5315.100.2.3", Shape::kText},
-    {KX_ITEM_X5315_100_2_4, "private 1.3.6.1.4.1.5315.100.2.4", Shape::kText},
-    {KX_ITEM_X5315_100_5_4, "SAN dNSName / 1.3.6.1.4.1.5315.100.5.4", Shape::kText},
-    {KX_ITEM_X5315_100_5_5, "SAN iPAddress / 1.3.6.1.4.1.5315.100.5.5", Shape::kText},
-    {KX_ITEM_X5315_100_5_6, "private 1.3.6.1.4.1.5315.100.5.6", Shape::kText},
-    {KX_ITEM_X5315_100_5_8, "private 1.3.6.1.4.1.5315.100.5.8", Shape::kText},
-    {KX_ITEM_X5315_100_5_9, "private 1.3.6.1.4.1.5315.100.5.9", Shape::kText},
-    {KX_ITEM_X5315_100_5_11, "private 1.3.6.1.4.1.5315.100.5.11", Shape::kText},
-    {KX_ITEM_X5315_100_5_12, "private 1.3.6.1.4.1.5315.100.5.12", Shape::kText},
-    {KX_ITEM_X5315_100_2_2, "private 1.3.6.1.4.1.5315.100.2.2", Shape::kNumber},
-    {KX_ITEM_X5315_100_2_1, "private 1.3.6.1.4.1.5315.100.2.1", Shape::kText},
-    {KX_ITEM_AUTHORITY_KEY_ID, "authority key ID", Shape::kBytes},
-    {KX_ITEM_SUBJECT_KEY_ID, "subject key ID", Shape::kBytes},
-    {KX_ITEM_OCSP_URL_1, "OCSP URL 1", Shape::kText},
-    {KX_ITEM_OCSP_URL_2, "OCSP URL 2 (the last of the later ones)", Shape::kText},
-    {KX_ITEM_CRL_DISTRIBUTION_POINT_2, "CRL distribution point 2 (the last)", Shape::kText},
-    {KX_ITEM_BASIC_CONSTRAINTS_CA, "basicConstraints CA", Shape::kNumber},
-    {KX_ITEM_X86_11_7_1, "private 1.2.86.11.7.1", Shape::kText},
-    {KX_ITEM_X86_11_7_2, "private 1.2.86.11.7.2", Shape::kText},
-    {KX_ITEM_X86_11_7_3, "private 1.2.86.11.7.3", Shape::kText},
-    {KX_ITEM_X86_11_7_4, "private 1.2.86.11.7.4", Shape::kText},
-    {KX_ITEM_X86_11_7_5, "private 1.2.86.11.7.5", Shape::kText},
-    {KX_ITEM_NETSCAPE_CERT_TYPE, "Netscape cert type", Shape::kNumber},
-    {KX_ITEM_AUTHORITY_CERT_SERIAL, "authority cert serial", Shape::kSerial},
-    {KX_ITEM_SUBJECT_SERIAL_NUMBER, "subject serialNumber, else 5315.100.5.9", Shape::kText},
-    {KX_ITEM_SUBJECT_DESCRIPTION, "subject description", Shape::kText},
-    {KX_ITEM_X113731_29, "private 2.16.840.1.113731.29", Shape::kText},
-    {KX_ITEM_SUBJECT_DOMAIN_COMPONENT, "subject domainComponents", Shape::kText},
-    {KX_ITEM_X113731_9, "private 2.16.840.1.113731.9", Shape::kText},
-    {KX_ITEM_X113731_10, "private 2.16.840.1.113731.10", Shape::kText},
-    {KX_ITEM_X113731_11, "private 2.16.840.1.113731.11", Shape::kText},
-    {KX_ITEM_X113731_14, "private 2.16.840.1.113731.14", Shape::kText},
-    {KX_ITEM_X113731_15, "private 2.16.840.1.113731.15", Shape::kText},
-    {KX_ITEM_X113731_16, "private 2.16.840.1.113731.16", Shape::kText},
-    {KX_ITEM_X113731_17, "private 2.16.840.1.113731.17", Shape::kText},
-    {KX_ITEM_X113731_22, "private 2.16.840.1.113731.22", Shape::kText},
-    {KX_ITEM_X113731_23, "private 2.16.840.1.113731.23", Shape::kText},
-    {KX_ITEM_X113731_24, "private 2.16.840.1.113731.24", Shape::kText},
-    {KX_ITEM_X113731_25, "private 2.16.840.1.113731.25", Shape::kText},
-    {KX_ITEM_X113731_29_AGAIN, "private 2.16.840.1.113731.29 (again)", Shape::kText, false},
-    {KX_ITEM_SAN_URI, "SAN URI", Shape::kText},
-    {KX_ITEM_IAN_EMAIL, "IAN email", Shape::kText},
-    {KX_ITEM_IAN_URI, "IAN URI", Shape::kText},
-    {KX_ITEM_RESERVED_TEXT, "reserved text", Shape::kText},
-    {KX_ITEM_SAN_OTHER_NAME_9, "SAN otherName (9-byte type id)", Shape::kBytes},
-    {KX_ITEM_SUBJECT_NAME, "subject name", Shape::kText},
-    {KX_ITEM_SUBJECT_GENERATION_QUALIFIER, "subject generationQualifier", Shape::kText},
-};
+// One item code of GetCertInfo, from the library's catalogue. `listed` is
+// false for the codes that repeat another one; they are answered for --item
+// only.
+using CertItem = kx::query::ItemRow;
+constexpr const auto& kCertItems = kx::query::kItems;
 
 const CertItem* FindCertItem(uint32_t code) {
-  for (const CertItem& row : kCertItems) {
-    if (row.code == code) return &row;
-  }
-  return nullptr;
+  return kx::query::FindItem(code);
 }
 
 constexpr uint32_t kItemCodeMask = 0x00FFFFFFu;

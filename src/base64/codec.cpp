@@ -213,4 +213,32 @@ bool Decode(Reader text, std::uint8_t* bytes, std::size_t& written) {
   return true;
 }
 
+namespace {
+
+bool InRange(std::size_t n) {
+  return n >= 1 && n <= kMaxLength;
+}
+
+}  // namespace
+
+Fault EncodeWithin(Reader bytes, char* text, std::size_t capacity, std::size_t& written) {
+  const std::size_t length = EncodedLength(der::Remaining(bytes));
+  if (!InRange(der::Remaining(bytes)) || !InRange(capacity) || capacity < length) {
+    return Fault::kLength;
+  }
+  Encode(bytes, text);
+  written = length;
+  return Fault::kNone;
+}
+
+Fault DecodeWithin(Reader text, std::uint8_t* bytes, std::size_t capacity, std::size_t& written) {
+  const std::size_t length = der::Remaining(text);
+  if (!InRange(length) || !InRange(capacity) || capacity < DecodeCapacity(length)) {
+    return Fault::kLength;
+  }
+  // A text of partial groups has no well-formed last group: refused whole.
+  if (length % 4 != 0 || !Decode(text, bytes, written)) return Fault::kBase64;
+  return Fault::kNone;
+}
+
 }  // namespace kx::base64

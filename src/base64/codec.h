@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "der/fault.h"
 #include "der/reader.h"
 
 namespace kx::base64 {
@@ -36,6 +37,23 @@ void Encode(der::Reader bytes, char* text);
 // group holding a character outside the alphabet returns false, with the
 // bytes of the groups before it written and `written` untouched.
 [[nodiscard]] bool Decode(der::Reader text, std::uint8_t* bytes, std::size_t& written);
+
+// The largest text or byte count, and capacity, the limited forms below take.
+inline constexpr std::size_t kMaxLength = 10000000;
+
+// Encode within the library's limits: the byte count and the capacity must
+// lie in 1..kMaxLength and the capacity hold EncodedLength of the bytes, else
+// Fault::kLength and nothing is written. Writes the character count to
+// `written`.
+[[nodiscard]] Fault EncodeWithin(der::Reader bytes, char* text, std::size_t capacity,
+                                 std::size_t& written);
+
+// Decode within the library's limits: the text's length and the capacity must
+// lie in 1..kMaxLength and the capacity hold DecodeCapacity of the text, else
+// Fault::kLength and nothing is written; a length that is not a multiple of
+// 4, or a character outside the alphabet, is Fault::kBase64 (as Decode).
+[[nodiscard]] Fault DecodeWithin(der::Reader text, std::uint8_t* bytes, std::size_t capacity,
+                                 std::size_t& written);
 
 }  // namespace kx::base64
 

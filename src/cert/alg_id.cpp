@@ -42,13 +42,12 @@ std::int32_t Pkcs1Code(int arc) {
 
 }  // namespace
 
-std::int32_t GetAlgIDFromDER(const std::uint8_t* oid, std::int32_t length, std::int32_t* code) {
-  *code = kAlgUnknown;
-  if (length <= 0) return 0;
-  const der::Reader r = der::MakeReader(oid, static_cast<std::size_t>(length));
-  if (length == 7) *code = DsaCode(LastArcUnder(r, kDsaArc));
-  if (length == 9) *code = Pkcs1Code(LastArcUnder(r, kPkcs1Arc));
-  return 0;
+std::int32_t GetAlgIDFromDER(der::Reader oid) {
+  switch (der::Remaining(oid)) {
+    case sizeof kDsaArc + 1: return DsaCode(LastArcUnder(oid, kDsaArc));
+    case sizeof kPkcs1Arc + 1: return Pkcs1Code(LastArcUnder(oid, kPkcs1Arc));
+    default: return kAlgUnknown;
+  }
 }
 
 }  // namespace kx::cert

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "der/reader.h"
+
 namespace kx::cert {
 
 inline constexpr std::int32_t kAlgUnknown = -1;
@@ -15,10 +17,9 @@ inline constexpr std::int32_t kAlgMd4WithRsa = 6;
 inline constexpr std::int32_t kAlgDsa = 7;
 inline constexpr std::int32_t kAlgDsaWithSha1 = 8;
 
-// Writes the AlgCode of the `length` content bytes of an OBJECT IDENTIFIER
-// at `oid`: exact bytes and exact length, kAlgUnknown for anything else.
-// Always returns 0.
-std::int32_t GetAlgIDFromDER(const std::uint8_t* oid, std::int32_t length, std::int32_t* code);
+// The AlgCode of an OBJECT IDENTIFIER's content bytes: exact bytes and exact
+// length, kAlgUnknown for anything else.
+std::int32_t GetAlgIDFromDER(der::Reader oid);
 
 }  // namespace kx::cert
 

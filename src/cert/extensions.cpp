@@ -11,8 +11,8 @@
 
 #include "cert/name.h"
 #include "cert/store.h"
+#include "der/quirks.h"
 #include "der/reader.h"
-#include "kestrix.h"
 
 namespace kx::cert {
 namespace {
@@ -21,8 +21,6 @@ using der::Element;
 using der::LengthField;
 using der::Reader;
 using der::Remaining;
-
-constexpr std::int32_t kOk = 0;
 
 // GeneralName choices.
 constexpr std::uint8_t kTagOtherName = 0xA0;
@@ -53,46 +51,12 @@ constexpr std::size_t kOtherNameTypeIdRaw = 9;   // ... that names sanOtherName9
 
 // ---- Reading helpers ----------------------------------------------------------
 
-// Steps over one tag byte.
-// Quirk: the tag is not examined.
-bool SkipTag(Reader& r) {
-  return der::Skip(r, 1);
-}
-
-// Steps over a length field.
-// Quirk: the length it declares is not used; what follows is read in the enclosing window.
-bool SkipLengthField(Reader& r) {
-  LengthField length{};
-  return der::ReadLength(r, length);
-}
-
-// Reads a length field and takes the content it declares; r unchanged on failure.
-bool ReadContent(Reader& r, Reader& content) {
-  Reader h = r;
-  LengthField length{};
-  if (!der::ReadLength(h, length) || !der::ReadBytes(h, length.contentLength, content)) {
-    return false;
-  }
-  r = h;
-  return true;
-}
-
 // Reads one element of any tag and takes its content; r unchanged on failure.
 // Quirk: the tag is not examined.
 bool ReadContentOfAnyTag(Reader& r, Reader& content) {
   Element e{};
   if (!der::ReadElement(r, e)) return false;
   content = e.content;
-  return true;
-}
-
-// Reads a length written as one byte and takes that many bytes; r unchanged on failure.
-// Quirk: a single length byte, taken as the length whatever its value (0x81 is 129).
-bool ReadSingleByteLengthContent(Reader& r, Reader& content) {
-  Reader h = r;
-  std::uint8_t length = 0;
-  if (!der::ReadByte(h, length) || !der::ReadBytes(h, length, content)) return false;
-  r = h;
   return true;
 }
 
@@ -121,50 +85,50 @@ void StoreAuthoritySerial(Reader serial, CertExtInfo& info) {
 
 // ---- Handlers -----------------------------------------------------------------
 // Each takes the extension's value V (inside the input, of any size), writes
-// the fields it owns and returns kOk, or KX_ERR_MALFORMED to fail the walk.
+// the fields it owns and returns true, or false to fail the whole walk.
 
-using Handler = std::int32_t (*)(Reader value, CertExtInfo& info, TextField field);
+using Handler = bool (*)(Reader value, CertExtInfo& info, TextField field);
 
 //   SubjectKeyIdentifier ::= OCTET STRING
-std::int32_t HandleSubjectKeyId(Reader value, CertExtInfo& info, TextField) {
+bool HandleSubjectKeyId(Reader value, CertExtInfo& info, TextField) {
   Reader id{};
   if (ReadContentOfAnyTag(value, id)) StoreKeyId(info.subjectKeyId, info.subjectKeyIdLen, id);
-  return kOk;
+  return true;
 }
 
 //   KeyUsage ::= BIT STRING
 // Quirk: only V's size counts (4 or 5 bytes); the BIT STRING's tag, length and
 // unused-bit count are not examined. The bits land in the high byte.
-std::int32_t HandleKeyUsage(Reader value, CertExtInfo& info, TextField) {
+bool HandleKeyUsage(Reader value, CertExtInfo& info, TextField) {
   const std::size_t size = Remaining(value);
   std::uint8_t high = 0;
   std::uint8_t low = 0;
-  if (size != 4 && size != 5) return kOk;
-  if (!der::Skip(value, 3) || !der::ReadByte(value, high)) return kOk;
-  if (size == 5 && !der::ReadByte(value, low)) return kOk;
+  if (size != 4 && size != 5) return true;
+  if (!der::Skip(value, 3) || !der::ReadByte(value, high)) return true;
+  if (size == 5 && !der::ReadByte(value, low)) return true;
   info.keyUsage = high * 256 + low;
-  return kOk;
+  return true;
 }
 
 //   NetscapeCertType ::= BIT STRING
 // Quirk: V[3] (the first byte of bits) whatever V's size; the BIT STRING's tag,
 // length and unused-bit count are not examined.
-std::int32_t HandleNetscapeCertType(Reader value, CertExtInfo& info, TextField) {
+bool HandleNetscapeCertType(Reader value, CertExtInfo& info, TextField) {
   std::uint8_t bits = 0;
   if (der::Skip(value, 3) && der::ReadByte(value, bits)) info.netscapeCertType = bits * 256;
-  return kOk;
+  return true;
 }
 
 //   BasicConstraints ::= SEQUENCE { cA BOOLEAN DEFAULT FALSE, pathLenConstraint INTEGER OPTIONAL }
 // We want the CA flag only: 1 when the first element is BOOLEAN TRUE, else 0.
-std::int32_t HandleBasicConstraints(Reader value, CertExtInfo& info, TextField) {
+bool HandleBasicConstraints(Reader value, CertExtInfo& info, TextField) {
   Reader constraints{};
   Reader first{};
-  if (!ReadContentOfAnyTag(value, constraints)) return kOk;
+  if (!ReadContentOfAnyTag(value, constraints)) return true;
   const bool ca = der::PeekBytes(constraints, sizeof kBooleanTrue, first) &&
                   der::Equals(first, kBooleanTrue, sizeof kBooleanTrue);
   info.basicConstraintsCA = ca ? 1 : 0;
-  return kOk;
+  return true;
 }
 
 // The fields each GeneralName choice goes to in one of the two name extensions;
@@ -204,18 +168,23 @@ TextField FieldForName(const NameFields& fields, std::uint8_t tag) {
 enum class OtherNameRead { kTaken, kOtherType, kBroken };
 OtherNameRead TakeOtherName(Reader& names, CertExtInfo& info) {
   Reader r = names;
+  Reader typeIdHeader{};
+  std::uint8_t typeIdTag = 0;
   std::uint8_t typeIdLength = 0;
-  Reader text{};
-  if (!SkipTag(r) || !SkipLengthField(r) || !SkipTag(r) || !der::ReadByte(r, typeIdLength)) {
+  if (!der::EnterHeaderOnly(r) || !der::PeekBytes(r, 2, typeIdHeader) ||
+      !der::ReadTag(typeIdHeader, typeIdTag) || !der::ReadByte(typeIdHeader, typeIdLength)) {
     return OtherNameRead::kBroken;
   }
   if (typeIdLength != kOtherNameTypeIdUri && typeIdLength != kOtherNameTypeIdRaw) {
     return OtherNameRead::kOtherType;
   }
-  if (!der::Skip(r, typeIdLength) || !SkipTag(r) || !SkipLengthField(r) || !SkipTag(r) ||
-      !ReadContent(r, text)) {
+  Element typeId{};
+  Element value{};
+  if (!der::ReadRawByteLength(r, typeId) || !der::EnterHeaderOnly(r) ||
+      !der::ReadElement(r, value)) {
     return OtherNameRead::kBroken;
   }
+  const Reader text = value.content;
   if (typeIdLength == kOtherNameTypeIdUri) {
     (void)StoreIfFits(info.sanUri, text);
   } else if (Remaining(text) <= kOtherName9Limit && StoreBytesIfFit(info.sanOtherName9, text)) {
@@ -230,9 +199,9 @@ OtherNameRead TakeOtherName(Reader& names, CertExtInfo& info) {
 // registeredID, an otherName of another type) is stepped over by its length.
 // A name whose framing is broken ends the walk. Quirk: the SEQUENCE's tag is
 // not examined.
-std::int32_t WalkGeneralNames(Reader value, CertExtInfo& info, const NameFields& fields) {
+bool WalkGeneralNames(Reader value, CertExtInfo& info, const NameFields& fields) {
   Reader names{};
-  if (!ReadContentOfAnyTag(value, names)) return kOk;
+  if (!ReadContentOfAnyTag(value, names)) return true;
   std::uint8_t tag = 0;
   while (der::PeekByte(names, tag)) {
     if (tag == kTagOtherName && fields.otherName) {
@@ -249,16 +218,16 @@ std::int32_t WalkGeneralNames(Reader value, CertExtInfo& info, const NameFields&
       info.sanIpAddressLen = static_cast<std::int32_t>(Remaining(name.content));
     }
   }
-  return kOk;
+  return true;
 }
 
 // subjectAltName: rfc822Name, dNSName, URI, iPAddress and otherName have fields.
-std::int32_t HandleSubjectAltName(Reader value, CertExtInfo& info, TextField) {
+bool HandleSubjectAltName(Reader value, CertExtInfo& info, TextField) {
   return WalkGeneralNames(value, info, kSubjectNameFields);
 }
 
 // issuerAltName: only rfc822Name and uniformResourceIdentifier have fields.
-std::int32_t HandleIssuerAltName(Reader value, CertExtInfo& info, TextField) {
+bool HandleIssuerAltName(Reader value, CertExtInfo& info, TextField) {
   return WalkGeneralNames(value, info, kIssuerNameFields);
 }
 
@@ -310,9 +279,9 @@ void StoreUrls(Reader value, bool (*findUrl)(Reader member, Reader& url), UrlFie
 
 //   CRLDistributionPoints ::= SEQUENCE OF DistributionPoint
 // Reasons and a cRLIssuer are passed by with their point.
-std::int32_t HandleDistributionPoints(Reader value, CertExtInfo& info, TextField) {
+bool HandleDistributionPoints(Reader value, CertExtInfo& info, TextField) {
   StoreUrls(value, FindPointUri, info.crlDistPoint1, info.crlDistPoint2);
-  return kOk;
+  return true;
 }
 
 //   AccessDescription ::= SEQUENCE { accessMethod OBJECT IDENTIFIER, accessLocation GeneralName }
@@ -331,22 +300,21 @@ bool FindOcspUri(Reader description, Reader& uri) {
 
 //   AuthorityInfoAccessSyntax ::= SEQUENCE OF AccessDescription
 // Descriptions of other methods (caIssuers) are passed by.
-std::int32_t HandleOcspLocations(Reader value, CertExtInfo& info, TextField) {
+bool HandleOcspLocations(Reader value, CertExtInfo& info, TextField) {
   StoreUrls(value, FindOcspUri, info.ocspUrl1, info.ocspUrl2);
-  return kOk;
+  return true;
 }
 
 //   AuthorityKeyIdentifier ::= SEQUENCE { keyIdentifier [0], authorityCertIssuer [1],
 //                                         authorityCertSerialNumber [2] }
 // A value that is not a SEQUENCE fails the whole walk.
-std::int32_t HandleAuthorityKey(Reader value, CertExtInfo& info, TextField) {
+bool HandleAuthorityKey(Reader value, CertExtInfo& info, TextField) {
   std::uint8_t tag = 0;
-  if (!der::PeekByte(value, tag) || tag != der::kTagSequence) return KX_ERR_MALFORMED;
+  if (!der::PeekByte(value, tag) || tag != der::kTagSequence) return false;
   Reader fields{};
-  if (!ReadContentOfAnyTag(value, fields)) return kOk;
+  if (!ReadContentOfAnyTag(value, fields)) return true;
   while (der::PeekByte(fields, tag)) {
     Element e{};
-    Reader serial{};
     bool taken = false;
     switch (tag) {
       case kTagKeyIdentifier:
@@ -354,8 +322,9 @@ std::int32_t HandleAuthorityKey(Reader value, CertExtInfo& info, TextField) {
         if (taken) StoreKeyId(info.authorityKeyId, info.authorityKeyIdLen, e.content);
         break;
       case kTagAuthorityCertSerial:
-        taken = SkipTag(fields) && ReadSingleByteLengthContent(fields, serial);
-        if (taken) StoreAuthoritySerial(serial, info);
+        // Quirk: the serial's length is one byte, whatever its value.
+        taken = der::ReadRawByteLength(fields, e);
+        if (taken) StoreAuthoritySerial(e.content, info);
         break;
       case kTagAuthorityCertIssuer:
         taken = der::ReadElement(fields, e);  // nothing recorded
@@ -364,7 +333,7 @@ std::int32_t HandleAuthorityKey(Reader value, CertExtInfo& info, TextField) {
     }
     if (!taken) break;
   }
-  return kOk;
+  return true;
 }
 
 // A private value as text: a BMPString converted into `buffer`, any other
@@ -379,36 +348,33 @@ bool ReadPrivateText(Reader value, char (&buffer)[kPrivateTextBufferSize], Reade
     return true;
   }
   if (Remaining(e.content) > sizeof buffer) return false;
-  const std::int32_t converted =
-      BmpToAnsi(e.content.pos, static_cast<std::int32_t>(Remaining(e.content)), buffer,
-                static_cast<std::int32_t>(sizeof buffer));
   // A failed conversion stores the empty text.
-  const std::size_t length = converted > 0 ? static_cast<std::size_t>(converted) : 0;
+  const std::size_t length = BmpToAnsi(e.content, buffer, sizeof buffer);
   text = der::MakeReader(reinterpret_cast<const std::uint8_t*>(buffer), length);
   return true;
 }
 
 // A private text value, stored if it fits.
-std::int32_t HandlePrivateText(Reader value, CertExtInfo& info, TextField field) {
+bool HandlePrivateText(Reader value, CertExtInfo& info, TextField field) {
   char buffer[kPrivateTextBufferSize];
   Reader text{};
-  if (!ReadPrivateText(value, buffer, text) || !StoreIfFits(info.*field, text)) return kOk;
+  if (!ReadPrivateText(value, buffer, text) || !StoreIfFits(info.*field, text)) return true;
   // The field it shares with the subjectAltName iPAddress holds a text again.
   if (field == &CertExtInfo::x5315_100_5_5) info.sanIpAddressLen = 0;
-  return kOk;
+  return true;
 }
 
 // The one numeric private value (5315.100.2.2): two text bytes are a 16-bit
 // number; otherwise the first byte alone counts (0 for an empty text).
-std::int32_t HandlePrivateNumber(Reader value, CertExtInfo& info, TextField) {
+bool HandlePrivateNumber(Reader value, CertExtInfo& info, TextField) {
   char buffer[kPrivateTextBufferSize];
   Reader text{};
-  if (!ReadPrivateText(value, buffer, text)) return kOk;
+  if (!ReadPrivateText(value, buffer, text)) return true;
   std::uint64_t number = 0;
   const std::size_t bytes = Remaining(text) == 2 ? 2 : std::min<std::size_t>(Remaining(text), 1);
   (void)der::ReadBigEndian(text, bytes, number);
   info.x5315_100_2_2 = static_cast<std::int32_t>(number);
-  return kOk;
+  return true;
 }
 
 // ---- Dispatch -----------------------------------------------------------------
@@ -532,11 +498,14 @@ void SkipCriticalFlag(Reader& r) {
 // Quirk: the Extension's length is not used: the next one starts right behind V.
 bool ReadExtension(Reader& r, Reader& id, Reader& value) {
   std::uint8_t tag = 0;
+  Element oid{};
   Element octets{};
-  if (!der::ReadByte(r, tag) || tag != der::kTagSequence || !SkipLengthField(r)) return false;
-  if (!der::ReadByte(r, tag) || tag != der::kTagOid || !ReadSingleByteLengthContent(r, id)) {
+  if (!der::EnterHeaderOnly(r, der::kTagSequence)) return false;
+  // Quirk: the identifier's length is one byte, whatever its value.
+  if (!der::PeekByte(r, tag) || tag != der::kTagOid || !der::ReadRawByteLength(r, oid)) {
     return false;
   }
+  id = oid.content;
   SkipCriticalFlag(r);
   if (!der::ReadExpected(r, der::kTagOctetString, octets)) return false;
   value = octets.content;
@@ -547,59 +516,56 @@ bool ReadExtension(Reader& r, Reader& id, Reader& value) {
 
 namespace {
 
-void SetPresets(CertExtInfo* info) {
-  info->keyUsage = -1;
-  info->authorityKeyIdLen = 20;
-  info->subjectKeyIdLen = 20;
-  info->x5315_100_2_2 = -1;
+void SetPresets(CertExtInfo& info) {
+  info.keyUsage = -1;
+  info.authorityKeyIdLen = 20;
+  info.subjectKeyIdLen = 20;
+  info.x5315_100_2_2 = -1;
 }
 
 }  // namespace
 
-void InitCertExtInfo(CertExtInfo* info) {
-  std::memset(info, 0, sizeof *info);
+void InitCertExtInfo(CertExtInfo& info) {
+  std::memset(&info, 0, sizeof info);
   SetPresets(info);
 }
 
-void PrepareCertExtInfo(CertExtInfo* info) {
-  info->netscapeCertType = 0;
-  info->reservedInt = 0;
-  info->basicConstraintsCA = 0;
-  info->authorityCertSerialLen = 0;
-  info->sanOtherName9Len = 0;
-  info->sanIpAddressLen = 0;
+void PrepareCertExtInfo(CertExtInfo& info) {
+  info.netscapeCertType = 0;
+  info.reservedInt = 0;
+  info.basicConstraintsCA = 0;
+  info.authorityCertSerialLen = 0;
+  info.sanOtherName9Len = 0;
+  info.sanIpAddressLen = 0;
   SetPresets(info);
   // An absent key identifier reads as 20 zero bytes.
-  std::memset(info->authorityKeyId, 0, sizeof info->authorityKeyId);
-  std::memset(info->subjectKeyId, 0, sizeof info->subjectKeyId);
+  std::memset(info.authorityKeyId, 0, sizeof info.authorityKeyId);
+  std::memset(info.subjectKeyId, 0, sizeof info.subjectKeyId);
   for (char* text :
-       {info->sanEmail,      info->sanUri,         info->ianEmail,       info->ianUri,
-        info->crlDistPoint1, info->crlDistPoint2,  info->ocspUrl1,       info->ocspUrl2,
-        info->reservedText,  info->x5315_100_5_1,  info->x5315_100_5_2,  info->x5315_100_5_3,
-        info->x5315_100_5_4, info->x5315_100_5_5,  info->x5315_100_5_6,  info->x5315_100_5_8,
-        info->x5315_100_5_9, info->x5315_100_5_11, info->x5315_100_5_12, info->x5315_100_2_3,
-        info->x5315_100_2_4, info->x5315_100_2_1,  info->x113731_9,      info->x113731_10,
-        info->x113731_11,    info->x113731_14,     info->x113731_15,     info->x113731_16,
-        info->x113731_17,    info->x113731_22,     info->x113731_23,     info->x113731_24,
-        info->x113731_25,    info->x113731_29,     info->x86_11_7_1,     info->x86_11_7_2,
-        info->x86_11_7_3,    info->x86_11_7_4,     info->x86_11_7_5}) {
+       {info.sanEmail,      info.sanUri,         info.ianEmail,       info.ianUri,
+        info.crlDistPoint1, info.crlDistPoint2,  info.ocspUrl1,       info.ocspUrl2,
+        info.reservedText,  info.x5315_100_5_1,  info.x5315_100_5_2,  info.x5315_100_5_3,
+        info.x5315_100_5_4, info.x5315_100_5_5,  info.x5315_100_5_6,  info.x5315_100_5_8,
+        info.x5315_100_5_9, info.x5315_100_5_11, info.x5315_100_5_12, info.x5315_100_2_3,
+        info.x5315_100_2_4, info.x5315_100_2_1,  info.x113731_9,      info.x113731_10,
+        info.x113731_11,    info.x113731_14,     info.x113731_15,     info.x113731_16,
+        info.x113731_17,    info.x113731_22,     info.x113731_23,     info.x113731_24,
+        info.x113731_25,    info.x113731_29,     info.x86_11_7_1,     info.x86_11_7_2,
+        info.x86_11_7_3,    info.x86_11_7_4,     info.x86_11_7_5}) {
     text[0] = '\0';
   }
 }
 
-std::int32_t GetExtInfoFromDER(const std::uint8_t* contents, std::int32_t count,
-                               CertExtInfo* info) {
-  if (count <= 0) return kOk;
-  Reader r = der::MakeReader(contents, static_cast<std::size_t>(count));
-  while (!der::ExpectEnd(r)) {
+bool GetExtInfoFromDER(Reader extensions, CertExtInfo& info) {
+  while (!der::ExpectEnd(extensions)) {
     Reader id{};
     Reader value{};
-    if (!ReadExtension(r, id, value)) return KX_ERR_MALFORMED;
+    if (!ReadExtension(extensions, id, value)) return false;
     const ExtensionRow* row = FindExtension(CopyIdentifier(id));
     if (row == nullptr) continue;  // not one the library knows
-    if (row->handler(value, *info, row->field) != kOk) return KX_ERR_MALFORMED;
+    if (!row->handler(value, info, row->field)) return false;
   }
-  return kOk;
+  return true;
 }
 
 }  // namespace kx::cert

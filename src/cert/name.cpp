@@ -9,8 +9,8 @@
 #include <new>
 
 #include "cert/store.h"
+#include "der/quirks.h"
 #include "der/reader.h"
-#include "kestrix.h"
 #include "platform/text.h"
 
 namespace kx::cert {
@@ -63,25 +63,13 @@ constexpr ShortOid kShortOids[] = {
 };
 constexpr std::uint8_t kCountryOidLast = 6;
 
-// Steps over the tag and length field of a `tag` element, leaving r at its
-// content; fails (r unchanged) on another tag or a header that runs past r.
-// Quirk: the element's length is not used; r stays the enclosing view.
-bool EnterHeaderOnly(Reader& r, std::uint8_t tag) {
-  Reader h = r;
-  std::uint8_t found = 0;
-  der::LengthField length{};
-  if (!der::ReadTag(h, found) || found != tag || !der::ReadLength(h, length)) return false;
-  r = h;
-  return true;
-}
-
 // Reads a `tag` element whose length is a single byte into `content`; fails
-// (r unchanged) on another tag or a content that runs past r.
+// (r unchanged) on another tag.
 // Quirk: one length byte only; a byte of 0x80 or more (a long form) is refused.
 bool ReadShortFormOnly(Reader& r, std::uint8_t tag, Reader& content) {
   Reader h = r;
   Element element{};
-  if (!der::ReadShortForm(h, element) || element.tag != tag) return false;
+  if (!der::ReadShortFormOnly(h, element) || element.tag != tag) return false;
   content = element.content;
   r = h;
   return true;
@@ -122,14 +110,12 @@ bool ConvertValue(const Element& value, char* text, std::size_t& length) {
     char work[kUtf8WorkSize];
     der::CopyBytes(value.content, reinterpret_cast<std::uint8_t*>(work));
     work[v] = '\0';
-    Utf8ToAnsi(work, text, static_cast<std::int32_t>(kValueBufferSize));
+    Utf8ToAnsi(work, text, kValueBufferSize);
     length = std::strlen(text);
     return true;
   }
   if (value.tag == der::kTagBmpString) {
-    length =
-        static_cast<std::size_t>(BmpToAnsi(value.content.pos, static_cast<std::int32_t>(v), text,
-                                           static_cast<std::int32_t>(kValueBufferSize - 1)));
+    length = BmpToAnsi(value.content, text, kValueBufferSize - 1);
   } else {
     if (v >= kValueBufferSize) return false;
     der::CopyBytes(value.content, reinterpret_cast<std::uint8_t*>(text));
@@ -141,57 +127,54 @@ bool ConvertValue(const Element& value, char* text, std::size_t& length) {
 
 // Joins a domainComponent text into the record: the new text, ".", the
 // texts joined so far, cut to fit the field.
-void JoinDomainComponent(CertNameInfo* info, const char* text, std::size_t length) {
+void JoinDomainComponent(CertNameInfo& info, const char* text, std::size_t length) {
   // Room for a value buffer's text, the dot and a full field's text.
-  char joined[kValueBufferSize + sizeof info->domainComponent];
-  const std::size_t old = std::strlen(info->domainComponent);
+  char joined[kValueBufferSize + sizeof info.domainComponent];
+  const std::size_t old = std::strlen(info.domainComponent);
   char* end = std::copy_n(text, length, joined);
   *end++ = '.';
-  end = std::copy_n(info->domainComponent, old, end);
-  CopyTextCut(info->domainComponent, joined, static_cast<std::size_t>(end - joined));
+  end = std::copy_n(info.domainComponent, old, end);
+  CopyTextCut(info.domainComponent, joined, static_cast<std::size_t>(end - joined));
 }
 
 }  // namespace
 
-void InitCertNameInfo(CertNameInfo* info) {
-  std::memset(info, 0, sizeof *info);
+void InitCertNameInfo(CertNameInfo& info) {
+  std::memset(&info, 0, sizeof info);
 }
 
-void PrepareCertNameInfo(CertNameInfo* info) {
-  for (char* text : {info->country,
-                     info->organization,
-                     info->organizationalUnit,
-                     info->stateOrProvince,
-                     info->commonName,
-                     info->locality,
-                     info->email,
-                     info->postalAddress,
-                     info->postalCode,
-                     info->postOfficeBox,
-                     info->telephoneNumber,
-                     info->telexNumber,
-                     info->title,
-                     info->surname,
-                     info->givenName,
-                     info->initials,
-                     info->description,
-                     info->serialNumber,
-                     info->domainComponent,
-                     info->name,
-                     info->generationQualifier}) {
+void PrepareCertNameInfo(CertNameInfo& info) {
+  for (char* text : {info.country,
+                     info.organization,
+                     info.organizationalUnit,
+                     info.stateOrProvince,
+                     info.commonName,
+                     info.locality,
+                     info.email,
+                     info.postalAddress,
+                     info.postalCode,
+                     info.postOfficeBox,
+                     info.telephoneNumber,
+                     info.telexNumber,
+                     info.title,
+                     info.surname,
+                     info.givenName,
+                     info.initials,
+                     info.description,
+                     info.serialNumber,
+                     info.domainComponent,
+                     info.name,
+                     info.generationQualifier}) {
     text[0] = '\0';
   }
 }
 
-std::int32_t GetNameInfoFromDER(const std::uint8_t* contents, std::int32_t length,
-                                CertNameInfo* info) {
+bool GetNameInfoFromDER(Reader name, CertNameInfo& info) {
   InitCertNameInfo(info);
-  return FillNameInfo(contents, length, info);
+  return FillNameInfo(name, info);
 }
 
-std::int32_t FillNameInfo(const std::uint8_t* contents, std::int32_t length, CertNameInfo* info) {
-  if (length <= 0) return 0;
-  Reader name = der::MakeReader(contents, static_cast<std::size_t>(length));
+bool FillNameInfo(Reader name, CertNameInfo& info) {
   bool haveDomainComponent = false;
   while (!der::ExpectEnd(name)) {
     std::uint8_t next = 0;
@@ -199,78 +182,74 @@ std::int32_t FillNameInfo(const std::uint8_t* contents, std::int32_t length, Cer
     // Quirk: a SEQUENCE where a SET is expected ends the walk with success;
     // it is the second member of a multi-valued RDN, and nothing after the
     // first member of such an RDN is decoded.
-    if (next == der::kTagSequence) return 0;
+    if (next == der::kTagSequence) return true;
     //   RelativeDistinguishedName ::= SET SIZE (1..MAX) OF AttributeTypeAndValue
-    if (!EnterHeaderOnly(name, der::kTagSet)) return KX_ERR_MALFORMED;
+    // Quirk: the SET's and the SEQUENCE's lengths are not used.
+    if (!der::EnterHeaderOnly(name, der::kTagSet)) return false;
     //   AttributeTypeAndValue ::= SEQUENCE { type AttributeType, value AttributeValue }
-    if (!EnterHeaderOnly(name, der::kTagSequence)) return KX_ERR_MALFORMED;
+    if (!der::EnterHeaderOnly(name, der::kTagSequence)) return false;
     //   AttributeType ::= OBJECT IDENTIFIER
     Reader oid{};
-    if (!ReadShortFormOnly(name, der::kTagOid, oid)) return KX_ERR_MALFORMED;
+    if (!ReadShortFormOnly(name, der::kTagOid, oid)) return false;
     //   AttributeValue ::= ANY -- the tag chooses the conversion
     Element value{};
-    if (!der::ReadElement(name, value)) return KX_ERR_MALFORMED;
+    if (!der::ReadElement(name, value)) return false;
 
     char text[kValueBufferSize];
     std::size_t textLength = 0;
-    if (!ConvertValue(value, text, textLength)) return KX_ERR_MALFORMED;
+    if (!ConvertValue(value, text, textLength)) return false;
 
     const Target target = ClassifyAttribute(oid);
     switch (target.kind) {
-      case Target::kCountry: CopyTextCut(info->country, text, textLength); break;
-      case Target::kText: CopyTextCut(info->*target.field, text, textLength); break;
+      case Target::kCountry: CopyTextCut(info.country, text, textLength); break;
+      case Target::kText: CopyTextCut(info.*target.field, text, textLength); break;
       case Target::kDomainComponent:
         if (haveDomainComponent) {
           JoinDomainComponent(info, text, textLength);
         } else {
-          CopyTextCut(info->domainComponent, text, textLength);
+          CopyTextCut(info.domainComponent, text, textLength);
           haveDomainComponent = true;
         }
         break;
       case Target::kIgnored: break;
     }
   }
-  return 0;
+  return true;
 }
 
-std::int32_t BmpToAnsi(const std::uint8_t* value, std::int32_t count, char* out,
-                       std::int32_t capacity) {
-  if (count < 2 || capacity <= 0) return 0;
+std::size_t BmpToAnsi(Reader value, char* out, std::size_t capacity) {
   // An odd last byte is no unit and is left out.
-  const std::size_t unitCount = static_cast<std::size_t>(count) / 2;
+  const std::size_t unitCount = der::Remaining(value) / 2;
+  if (unitCount == 0 || capacity == 0) return 0;
   const std::unique_ptr<char16_t[]> units(new (std::nothrow) char16_t[unitCount]);
   if (!units) return 0;
-  Reader r = der::MakeReader(value, unitCount * 2);
   for (std::size_t k = 0; k < unitCount; ++k) {
     std::uint64_t unit = 0;
-    (void)der::ReadBigEndian(r, 2, unit);  // big-endian units, first byte high
+    (void)der::ReadBigEndian(value, 2, unit);  // big-endian units, first byte high
     units[k] = static_cast<char16_t>(unit);
   }
-  return static_cast<std::int32_t>(
-      platform::WideToAnsi(units.get(), unitCount, out, static_cast<std::size_t>(capacity)));
+  return platform::WideToAnsi(units.get(), unitCount, out, capacity);
 }
 
-std::int32_t Utf8ToAnsi(const char* utf8, char* out, std::int32_t capacity) {
-  if (capacity <= 0) return 0;
+void Utf8ToAnsi(const char* utf8, char* out, std::size_t capacity) {
+  if (capacity == 0) return;
   out[0] = '\0';
   const std::size_t length = std::strlen(utf8);
   // Well-formed UTF-8 into a UTF-8 code page converts to itself.
   if (platform::AnsiIsUtf8() && platform::IsWellFormedUtf8(utf8, length)) {
-    if (length < static_cast<std::size_t>(capacity)) {
+    if (length < capacity) {
       der::CopyBytes(der::MakeReader(reinterpret_cast<const std::uint8_t*>(utf8), length + 1),
                      reinterpret_cast<std::uint8_t*>(out));
     }
-    return 0;
+    return;
   }
   const std::size_t unitCount = platform::Utf8ToWide(utf8, length, nullptr, 0);
-  if (unitCount == 0) return 0;
+  if (unitCount == 0) return;
   const std::unique_ptr<char16_t[]> units(new (std::nothrow) char16_t[unitCount]);
-  if (!units || platform::Utf8ToWide(utf8, length, units.get(), unitCount) != unitCount) return 0;
+  if (!units || platform::Utf8ToWide(utf8, length, units.get(), unitCount) != unitCount) return;
   // All of the text and its terminator, or an empty text.
-  const std::size_t written =
-      platform::WideToAnsi(units.get(), unitCount, out, static_cast<std::size_t>(capacity) - 1);
+  const std::size_t written = platform::WideToAnsi(units.get(), unitCount, out, capacity - 1);
   out[written] = '\0';
-  return 0;
 }
 
 }  // namespace kx::cert

@@ -114,6 +114,14 @@ struct CertExtInfo {
   std::int32_t sanIpAddressLen;
 };
 
+// The four records one certificate decodes into.
+struct CertRecords {
+  CertNameInfo issuer;
+  CertNameInfo subject;
+  CertExtInfo extensions;
+  CertBasicInfo basic;
+};
+
 static_assert(sizeof(CertNameInfo) == 20 + 20 * 256);
 static_assert(sizeof(CertNameInfo::country) == 20 && sizeof(CertNameInfo::commonName) == 256);
 static_assert(sizeof(CertBasicInfo::serialNumber) == 256 &&

@@ -18,10 +18,6 @@ struct CertificateParts {
   der::Reader signature;  // the signature value, its unused-bits byte dropped when zero
 };
 
-// The certificate at `certificate`, which its caller vouches for: a view of
-// its outer element's encoded size.
-der::Reader VouchedCertificate(const std::uint8_t* certificate);
-
 // Cuts `cert` into the TBS element and the signature value. Returns false on
 // a framing fault; parts.tbs is set (pos not null) as soon as the TBS element
 // was found, even when a later step fails.

@@ -10,8 +10,8 @@
 #include "cert/name.h"
 #include "cert/splitter.h"
 #include "cert/store.h"
+#include "der/quirks.h"
 #include "der/reader.h"
-#include "kestrix.h"
 
 namespace kx::cert {
 namespace {
@@ -41,8 +41,8 @@ void StoreOrMark(std::uint8_t (&field)[N], std::int32_t& count, const Reader& va
 }
 
 //   version         [0]  EXPLICIT Version DEFAULT v1,
-//   serialNumber         CertificateSerialNumber,
-bool ReadVersionAndSerial(Reader& tbs, CertBasicInfo& basic) {
+// Without it the first element is the serial number's INTEGER.
+bool ReadVersion(Reader& tbs, CertBasicInfo& basic) {
   if (NextIs(tbs, kTagVersion)) {
     // Quirk: the version is taken as the five bytes A0 03 02 01 vv; only vv
     // is looked at.
@@ -57,9 +57,14 @@ bool ReadVersionAndSerial(Reader& tbs, CertBasicInfo& basic) {
   } else {
     return false;
   }
+  return true;
+}
+
+//   serialNumber         CertificateSerialNumber,
+bool ReadSerial(Reader& tbs, CertBasicInfo& basic) {
   // Quirk: the serial's tag is not examined and its length is one byte.
   Element serial{};
-  if (!der::ReadShortForm(tbs, serial)) return false;
+  if (!der::ReadShortFormOnly(tbs, serial)) return false;
   // One leading zero is the sign byte, unless it is the whole number.
   std::uint8_t first = 0;
   if (der::Remaining(serial.content) > 1 && der::PeekByte(serial.content, first) && first == 0) {
@@ -80,16 +85,14 @@ bool ReadSignatureAlgorithm(Reader& tbs, CertBasicInfo& basic) {
       !der::ReadElement(algorithm.content, oid)) {
     return false;
   }
-  return GetAlgIDFromDER(oid.content.pos, static_cast<std::int32_t>(der::Remaining(oid.content)),
-                         &basic.signatureAlgorithm) == 0;
+  basic.signatureAlgorithm = GetAlgIDFromDER(oid.content);
+  return true;
 }
 
 //   issuer               Name,  /  subject              Name,
-bool ReadName(Reader& tbs, CertNameInfo* name) {
+bool ReadName(Reader& tbs, CertNameInfo& name) {
   Element element{};
-  return der::ReadExpected(tbs, der::kTagSequence, element) &&
-         FillNameInfo(element.content.pos,
-                      static_cast<std::int32_t>(der::Remaining(element.content)), name) == 0;
+  return der::ReadExpected(tbs, der::kTagSequence, element) && FillNameInfo(element.content, name);
 }
 
 // A time's text: its content without the last character ("Z").
@@ -97,7 +100,7 @@ bool ReadName(Reader& tbs, CertNameInfo* name) {
 template <std::size_t N>
 bool ReadTimeText(Reader& validity, char (&text)[N]) {
   Element time{};
-  if (!der::ReadShortForm(validity, time)) return false;
+  if (!der::ReadShortFormOnly(validity, time)) return false;
   // Everything but the last character.
   const std::size_t length = der::Remaining(time.content);
   Reader chars{};
@@ -110,13 +113,10 @@ bool ReadValidity(Reader& tbs, CertBasicInfo& basic) {
   // Quirk: the Validity header is stepped over by its single length byte
   // without using it; the two times follow directly.
   Reader h = tbs;
-  std::uint8_t tag = 0;
-  std::uint8_t length = 0;
-  if (!der::ReadTag(h, tag) || tag != der::kTagSequence || !der::ReadByte(h, length) ||
-      length >= 0x80) {
+  if (!der::EnterShortHeaderOnly(h, der::kTagSequence) || !ReadTimeText(h, basic.notBefore) ||
+      !ReadTimeText(h, basic.notAfter)) {
     return false;
   }
-  if (!ReadTimeText(h, basic.notBefore) || !ReadTimeText(h, basic.notAfter)) return false;
   tbs = h;
   return true;
 }
@@ -151,7 +151,7 @@ bool ReadUniqueIds(Reader& tbs, CertBasicInfo& basic) {
     const bool issuer = NextIs(tbs, kTagIssuerUniqueId);
     if (!issuer && !NextIs(tbs, kTagSubjectUniqueId)) return true;
     Element id{};
-    if (!der::ReadShortForm(tbs, id)) return false;
+    if (!der::ReadShortFormOnly(tbs, id)) return false;
     (void)der::Skip(id.content, 1);
     auto& field = issuer ? basic.issuerUniqueID : basic.subjectUniqueID;
     auto& count = issuer ? basic.issuerUniqueIDLen : basic.subjectUniqueIDLen;
@@ -162,79 +162,76 @@ bool ReadUniqueIds(Reader& tbs, CertBasicInfo& basic) {
 }
 
 //   extensions      [3]  EXPLICIT Extensions OPTIONAL
-bool ReadExtensions(Reader& tbs, CertExtInfo* extensions) {
+bool ReadExtensions(Reader& tbs, CertExtInfo& extensions) {
   if (!NextIs(tbs, kTagExtensions)) return true;  // anything else ends the certificate
   Element wrapper{};
   Element list{};
   return der::ReadElement(tbs, wrapper) &&
          der::ReadExpected(wrapper.content, der::kTagSequence, list) &&
-         GetExtInfoFromDER(list.content.pos,
-                           static_cast<std::int32_t>(der::Remaining(list.content)),
-                           extensions) == 0;
+         GetExtInfoFromDER(list.content, extensions);
 }
 
 // The walk itself, on records cleared or prepared by the caller.
-std::int32_t WalkCertificate(const std::uint8_t* certificate, CertNameInfo* issuer,
-                             CertNameInfo* subject, CertBasicInfo* basic, CertExtInfo* extensions) {
+Fault WalkCertificate(Reader cert, CertRecords& r) {
   // The walk reads the TBS in place, so no size limit of a working copy
   // applies; a signature too long for its field is recorded by length only.
   CertificateParts parts{};
-  if (!SplitCertificate(VouchedCertificate(certificate), parts)) return KX_ERR_MALFORMED;
-  StoreOrMark(basic->signatureValue, basic->signatureValueLen, parts.signature);
+  if (!SplitCertificate(cert, parts)) return Fault::kCertificateFrame;
+  StoreOrMark(r.basic.signatureValue, r.basic.signatureValueLen, parts.signature);
 
   Element tbs{};
   Reader whole = parts.tbs;
-  if (!der::ReadElement(whole, tbs)) return KX_ERR_MALFORMED;
+  if (!der::ReadElement(whole, tbs)) return Fault::kCertificateFrame;
   Reader body = tbs.content;
-  if (!ReadVersionAndSerial(body, *basic) || !ReadSignatureAlgorithm(body, *basic) ||
-      !ReadName(body, issuer) || !ReadValidity(body, *basic) || !ReadName(body, subject) ||
-      !ReadSubjectPublicKey(body, *basic) || !ReadUniqueIds(body, *basic) ||
-      !ReadExtensions(body, extensions)) {
-    return KX_ERR_MALFORMED;
-  }
-  return 0;
+  if (!ReadVersion(body, r.basic)) return Fault::kVersion;
+  if (!ReadSerial(body, r.basic)) return Fault::kSerialNumber;
+  if (!ReadSignatureAlgorithm(body, r.basic)) return Fault::kSignatureAlgorithm;
+  if (!ReadName(body, r.issuer)) return Fault::kIssuer;
+  if (!ReadValidity(body, r.basic)) return Fault::kValidity;
+  if (!ReadName(body, r.subject)) return Fault::kSubject;
+  if (!ReadSubjectPublicKey(body, r.basic)) return Fault::kSubjectPublicKeyInfo;
+  if (!ReadUniqueIds(body, r.basic)) return Fault::kUniqueIdentifier;
+  if (!ReadExtensions(body, r.extensions)) return Fault::kExtensions;
+  return Fault::kNone;
 }
 
-void SetPresets(CertBasicInfo* basic) {
-  basic->version = 2;
-  basic->signatureAlgorithm = kAlgSha1WithRsa;
+void SetPresets(CertBasicInfo& basic) {
+  basic.version = 2;
+  basic.signatureAlgorithm = kAlgSha1WithRsa;
 }
 
-void PrepareCertBasicInfo(CertBasicInfo* basic) {
+void PrepareCertBasicInfo(CertBasicInfo& basic) {
   SetPresets(basic);
-  basic->serialNumberLen = 0;
-  basic->notBefore[0] = '\0';
-  basic->notAfter[0] = '\0';
-  basic->subjectPublicKeyLen = 0;
-  basic->issuerUniqueIDLen = 0;
-  basic->subjectUniqueIDLen = 0;
-  basic->signatureValueLen = 0;
+  basic.serialNumberLen = 0;
+  basic.notBefore[0] = '\0';
+  basic.notAfter[0] = '\0';
+  basic.subjectPublicKeyLen = 0;
+  basic.issuerUniqueIDLen = 0;
+  basic.subjectUniqueIDLen = 0;
+  basic.signatureValueLen = 0;
 }
 
 }  // namespace
 
-void InitCertBasicInfo(CertBasicInfo* basic) {
-  std::memset(basic, 0, sizeof *basic);
+void InitCertBasicInfo(CertBasicInfo& basic) {
+  std::memset(&basic, 0, sizeof basic);
   SetPresets(basic);
 }
 
-std::int32_t GetX509CertInfo(const std::uint8_t* certificate, CertNameInfo* issuer,
-                             CertNameInfo* subject, CertBasicInfo* basic, CertExtInfo* extensions) {
-  InitCertNameInfo(issuer);
-  InitCertNameInfo(subject);
-  InitCertBasicInfo(basic);
-  InitCertExtInfo(extensions);
-  return WalkCertificate(certificate, issuer, subject, basic, extensions);
+Fault GetX509CertInfo(Reader cert, CertRecords& records) {
+  InitCertNameInfo(records.issuer);
+  InitCertNameInfo(records.subject);
+  InitCertBasicInfo(records.basic);
+  InitCertExtInfo(records.extensions);
+  return WalkCertificate(cert, records);
 }
 
-std::int32_t DecodeCertificateForQuery(const std::uint8_t* certificate, CertNameInfo* issuer,
-                                       CertNameInfo* subject, CertBasicInfo* basic,
-                                       CertExtInfo* extensions) {
-  PrepareCertNameInfo(issuer);
-  PrepareCertNameInfo(subject);
-  PrepareCertBasicInfo(basic);
-  PrepareCertExtInfo(extensions);
-  return WalkCertificate(certificate, issuer, subject, basic, extensions);
+Fault DecodeCertificateForQuery(Reader cert, CertRecords& records) {
+  PrepareCertNameInfo(records.issuer);
+  PrepareCertNameInfo(records.subject);
+  PrepareCertBasicInfo(records.basic);
+  PrepareCertExtInfo(records.extensions);
+  return WalkCertificate(cert, records);
 }
 
 }  // namespace kx::cert

@@ -5,26 +5,24 @@
 #include <cstdint>
 
 #include "cert/records.h"
+#include "der/fault.h"
+#include "der/reader.h"
 
 namespace kx::cert {
 
 // Sets every byte of the record to zero, then version to 2 and
 // signatureAlgorithm to 4 (presets every successful parse overwrites).
-void InitCertBasicInfo(CertBasicInfo* basic);
+void InitCertBasicInfo(CertBasicInfo& basic);
 
-// Decodes the DER certificate at `certificate` (its caller vouches for the
-// whole outer element) into the two names, the basic record and the
-// extensions record, which it first clears. Returns 0, or -2 for malformed
-// input; on -2 the records hold what was decoded before the fault.
-std::int32_t GetX509CertInfo(const std::uint8_t* certificate, CertNameInfo* issuer,
-                             CertNameInfo* subject, CertBasicInfo* basic, CertExtInfo* extensions);
+// Decodes the certificate `cert` (its outer element) into the four records,
+// which it first clears. Returns Fault::kNone, or the field where the walk
+// stopped; the records then hold what was decoded before the fault.
+Fault GetX509CertInfo(der::Reader cert, CertRecords& records);
 
 // GetX509CertInfo for a caller that reads the records only up to their
 // terminators and counts: the records are prepared rather than cleared
 // whole, which saves most of the cost of a query.
-std::int32_t DecodeCertificateForQuery(const std::uint8_t* certificate, CertNameInfo* issuer,
-                                       CertNameInfo* subject, CertBasicInfo* basic,
-                                       CertExtInfo* extensions);
+Fault DecodeCertificateForQuery(der::Reader cert, CertRecords& records);
 
 }  // namespace kx::cert
 

@@ -1,5 +1,5 @@
 // Length fields: the one table of length forms every walker follows, and the
-// pointer-only operations that callers vouching for their input use.
+// header read for the exports whose callers vouch for their input.
 #ifndef KESTRIX_DER_LENGTH_H
 #define KESTRIX_DER_LENGTH_H
 
@@ -30,19 +30,6 @@ struct Header {
 
 // Reads the tag and length field at `element` (reads 2 to 6 bytes).
 Header ReadVouchedHeader(const std::uint8_t* element);
-
-// Returns the size of the length field at `p`: 1, 2, 3, 4 or 5. Reads one byte.
-std::int32_t GetLenSizeFromDER(const std::uint8_t* p);
-
-// Writes the size of the length field at `p` and the content length it
-// declares. Reads only the length field. Always returns 0.
-std::int32_t GetLenFromDER(const std::uint8_t* p, std::int32_t* lenSize, std::int32_t* contentLen);
-
-// Writes the big-endian number formed by the *count bytes at `bytes`, reduced
-// modulo 2^32 (only the last four bytes count); 0 when *count <= 0.
-// Always returns 0.
-std::int32_t GetIntFromBytes(std::int32_t* value, const std::uint8_t* bytes,
-                             const std::int32_t* count);
 
 }  // namespace kx::der
 

@@ -57,11 +57,14 @@ inline Reader MakeReader(const std::uint8_t* p, std::size_t n) {
 }
 
 // A view of n bytes at p that the library's caller vouches for: used only by
-// the exports whose argument lists carry no size (getTVL, getcertlen and the
-// length operations they share with the walkers).
+// the exports whose argument lists carry no size.
 inline Reader Vouched(const std::uint8_t* p, std::size_t n) {
   return MakeReader(p, n);
 }
+
+// The element at `element`, which the library's caller vouches for: a view
+// of the size its header declares.
+Reader VouchedElement(const std::uint8_t* element);
 
 // Reads one byte.
 [[nodiscard]] inline bool ReadByte(Reader& r, std::uint8_t& out) {
@@ -119,6 +122,15 @@ inline Reader Vouched(const std::uint8_t* p, std::size_t n) {
   return true;
 }
 
+// The big-endian number the view's bytes form, modulo 2^32: only the last
+// four bytes count; 0 for an empty view.
+[[nodiscard]] inline std::uint32_t BigEndianLow32(Reader r) {
+  std::uint32_t v = 0;
+  std::uint8_t b = 0;
+  while (ReadByte(r, b)) v = (v << 8) | b;
+  return v;
+}
+
 // True when the view holds exactly the n bytes at `expected`.
 [[nodiscard]] inline bool Equals(const Reader& r, const std::uint8_t* expected, std::size_t n) {
   return Remaining(r) == n && (n == 0 || std::memcmp(r.pos, expected, n) == 0);
@@ -171,22 +183,6 @@ void CopyBytes(const Reader& r, std::uint8_t* dst);
   std::uint8_t next = 0;
   if (!PeekByte(r, next) || next != tag) return false;
   return ReadElement(r, out);
-}
-
-// Reads an element whose length is one byte below 0x80 (the short form);
-// its tag is not examined. A long-form length fails.
-[[nodiscard]] inline bool ReadShortForm(Reader& r, Element& out) {
-  Reader h = r;
-  std::uint8_t tag = 0;
-  std::uint8_t length = 0;
-  Reader content{};
-  if (!ReadTag(h, tag) || !ReadByte(h, length) || length >= 0x80 ||
-      !ReadBytes(h, length, content)) {
-    return false;
-  }
-  out = Element{tag, Reader{r.pos, h.pos}, content};
-  r = h;
-  return true;
 }
 
 }  // namespace kx::der

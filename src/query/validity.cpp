@@ -1,13 +1,10 @@
-// GetPreCertVerified: the validity check, then the signature material.
+// GetPreCertVerified's validity check.
 #include "query/validity.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "cert/splitter.h"
-#include "kestrix.h"
 #include "platform/clock.h"
-#include "query/working_records.h"
 
 namespace kx::query {
 namespace {
@@ -48,33 +45,22 @@ bool FullTimeText(const char* validity, char (&out)[kTimeTextSize + 1]) {
   return true;
 }
 
-}  // namespace kx::query
-
-extern "C" int32_t KESTRIX_CALL GetPreCertVerified(int32_t /*certLen*/, const unsigned char* cert,
-                                                   const char* checkTime, int32_t* tbsLen,
-                                                   unsigned char* tbsOut, int32_t* sigLen,
-                                                   unsigned char* sigOut) {
-  using kx::query::kTimeTextSize;
-  if (cert == nullptr) return KX_ERR_MALFORMED;
+Validity CheckValidity(const cert::CertBasicInfo& basic, const char* checkTime) {
   char notBefore[kTimeTextSize + 1];
   char notAfter[kTimeTextSize + 1];
-  {
-    kx::query::WorkingRecords records;
-    if (const int32_t rc = kx::query::DecodeCertificate(cert, records); rc != 0) return rc;
-    if (!kx::query::FullTimeText(records.basic.notBefore, notBefore) ||
-        !kx::query::FullTimeText(records.basic.notAfter, notAfter)) {
-      return KX_ERR_MALFORMED;
-    }
+  if (!FullTimeText(basic.notBefore, notBefore) || !FullTimeText(basic.notAfter, notAfter)) {
+    return Validity::kUnreadable;
   }
   char now[kTimeTextSize + 1];
   if (checkTime == nullptr) {
-    if (!kx::query::MakeTimeText(now)) return KX_ERR_MALFORMED;
+    if (!MakeTimeText(now)) return Validity::kUnreadable;
     checkTime = now;
-  } else if (!kx::query::IsCheckTime(checkTime)) {
-    return KX_ERR_MALFORMED;
+  } else if (!IsCheckTime(checkTime)) {
+    return Validity::kUnreadable;
   }
-  // Both bounds are inclusive; the start is compared first.
-  if (std::memcmp(checkTime, notBefore, kTimeTextSize) < 0) return KX_NOT_YET_VALID;
-  if (std::memcmp(checkTime, notAfter, kTimeTextSize) > 0) return KX_EXPIRED;
-  return CerExpand(cert, tbsOut, tbsLen, sigOut, sigLen);
+  if (std::memcmp(checkTime, notBefore, kTimeTextSize) < 0) return Validity::kNotYetValid;
+  if (std::memcmp(checkTime, notAfter, kTimeTextSize) > 0) return Validity::kExpired;
+  return Validity::kInside;
 }
+
+}  // namespace kx::query

@@ -1,8 +1,11 @@
-// Time texts of the validity check.
+// The validity check of GetPreCertVerified.
 #ifndef KESTRIX_QUERY_VALIDITY_H
 #define KESTRIX_QUERY_VALIDITY_H
 
 #include <cstddef>
+#include <cstdint>
+
+#include "cert/records.h"
 
 namespace kx::query {
 
@@ -20,6 +23,15 @@ inline constexpr std::size_t kTimeTextSize = 14;
 // four-digit year: a two-digit year YY is 19YY from 50 on, else 20YY.
 // False for any other text.
 [[nodiscard]] bool FullTimeText(const char* validity, char (&out)[kTimeTextSize + 1]);
+
+// Where a check time lies against a certificate's validity period.
+enum class Validity : std::uint8_t { kInside, kNotYetValid, kExpired, kUnreadable };
+
+// Compares `checkTime` (YYYYMMDDhhmmss; null for the current UTC time) with
+// the certificate's notBefore and notAfter, both bounds inclusive, the start
+// first. kUnreadable for a validity text or check time that is not digits of
+// the right count, or a clock that cannot be read.
+Validity CheckValidity(const cert::CertBasicInfo& basic, const char* checkTime);
 
 }  // namespace kx::query
 

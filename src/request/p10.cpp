@@ -4,11 +4,8 @@
 //   signature                BIT STRING }
 #include "request/p10.h"
 
-#include <cstdio>
-
 #include "cert/alg_id.h"
 #include "cert/name.h"
-#include "kestrix.h"
 
 namespace kx::request {
 namespace {
@@ -41,8 +38,8 @@ bool ReadAlgorithm(Reader& r, std::int32_t* code) {
       !der::ReadElement(algorithm.content, oid)) {
     return false;
   }
-  return cert::GetAlgIDFromDER(oid.content.pos,
-                               static_cast<std::int32_t>(der::Remaining(oid.content)), code) == 0;
+  *code = cert::GetAlgIDFromDER(oid.content);
+  return true;
 }
 
 // A BIT STRING's bits, less its first octet when `always` or when that
@@ -62,86 +59,71 @@ bool ReadBits(Reader& r, bool always, std::uint8_t* out, std::size_t capacity,
 }
 
 //   version       INTEGER { v1(0) },
-// Quirk: exactly the three bytes 02 01 00.
-std::int32_t ReadVersion(Reader& info, std::int32_t* version) {
+// Quirk: exactly the three bytes 02 01 vv, and vv must be 0.
+Fault ReadVersion(Reader& info, std::int32_t& version) {
   Reader bytes{};
   std::uint8_t tag = 0, length = 0, value = 0;
   if (!der::ReadBytes(info, 3, bytes) || !der::ReadByte(bytes, tag) ||
       !der::ReadByte(bytes, length) || !der::ReadByte(bytes, value) || tag != der::kTagInteger ||
       length != 1) {
-    return KX_ERR_MALFORMED;
+    return Fault::kRequestVersion;
   }
-  if (value != 0) {
-    std::printf("Version error\n");
-    return KX_ERR_MALFORMED;
-  }
-  *version = 0;
-  return 0;
+  if (value != 0) return Fault::kRequestVersionValue;
+  version = 0;
+  return Fault::kNone;
 }
 
 }  // namespace
 
-std::int32_t GetPKCS10RequestInfo(Reader der, Reader& info, std::int32_t* signatureAlg,
-                                  std::uint8_t* signature, std::int32_t* signatureLen) {
+Fault GetPKCS10RequestInfo(Reader der, Element& info, P10Request& out) {
   Reader request{};
-  Element infoElement{};
-  if (!EnterRequest(der, request) || !der::ReadExpected(request, der::kTagSequence, infoElement)) {
-    return KX_ERR_MALFORMED;
+  if (!EnterRequest(der, request) || !der::ReadExpected(request, der::kTagSequence, info)) {
+    return Fault::kRequestFrame;
   }
-  info = infoElement.whole;
-  if (der::Remaining(request) <= kTrailingSlack) return 0;
+  if (der::Remaining(request) <= kTrailingSlack) return Fault::kNone;
   // Stepped over by its own length, so any parameters (or none) are fine.
-  if (!ReadAlgorithm(request, signatureAlg)) return KX_ERR_MALFORMED;
-  if (der::Remaining(request) <= kTrailingSlack) return 0;
+  if (!ReadAlgorithm(request, &out.signatureAlg)) return Fault::kRequestFrame;
+  if (der::Remaining(request) <= kTrailingSlack) return Fault::kNone;
   // The signature value as getTVL gives it: one zero unused-bits octet dropped.
   std::int32_t length = 0;
-  if (!ReadBits(request, false, signature, kMaxSignatureSize, &length)) return KX_ERR_MALFORMED;
-  *signatureLen = length;
-  return 0;
+  if (!ReadBits(request, false, out.signature, kMaxSignatureSize, &length)) {
+    return Fault::kRequestFrame;
+  }
+  out.signatureLen = length;
+  return Fault::kNone;
 }
 
-std::int32_t DecodePKCS10Request(Reader der, std::int32_t* version, cert::CertNameInfo* subject,
-                                 std::int32_t* signatureAlg, std::int32_t* publicKeyAlg,
-                                 std::uint8_t* publicKey, std::int32_t* publicKeyLen,
-                                 std::uint8_t* signature, std::int32_t* signatureLen) {
-  Reader whole{};
-  if (const std::int32_t rc =
-          GetPKCS10RequestInfo(der, whole, signatureAlg, signature, signatureLen);
-      rc != 0) {
-    std::printf("GetPKCS10RequestInfo error ret=%d\n", rc);
-    return rc;
-  }
+Fault DecodePKCS10Request(Reader der, P10Request& out) {
   // CertificationRequestInfo ::= SEQUENCE {
   Element info{};
-  if (!der::ReadExpected(whole, der::kTagSequence, info)) return KX_ERR_MALFORMED;
+  if (const Fault f = GetPKCS10RequestInfo(der, info, out); f != Fault::kNone) return f;
   Reader r = info.content;
   //   version       INTEGER { v1(0) },
-  if (const std::int32_t rc = ReadVersion(r, version); rc != 0) return rc;
+  if (const Fault f = ReadVersion(r, out.version); f != Fault::kNone) return f;
   //   subject       Name,
   Element name{};
   if (!der::ReadExpected(r, der::kTagSequence, name) ||
-      cert::GetNameInfoFromDER(name.content.pos,
-                               static_cast<std::int32_t>(der::Remaining(name.content)),
-                               subject) != 0) {
-    return KX_ERR_MALFORMED;
+      !cert::GetNameInfoFromDER(name.content, out.subject)) {
+    return Fault::kRequestSubject;
   }
   //   subjectPKInfo SubjectPublicKeyInfo { algorithm, subjectPublicKey },
   // Quirk: the first octet of the key's bits is skipped whatever its value.
   Element keyInfo{};
   Element oid{};
-  if (!der::ReadExpected(r, der::kTagSequence, keyInfo)) return KX_ERR_MALFORMED;
+  if (!der::ReadExpected(r, der::kTagSequence, keyInfo)) return Fault::kRequestPublicKey;
   Reader algorithm = keyInfo.content;
   Element algorithmElement{};
   if (!der::ReadExpected(algorithm, der::kTagSequence, algorithmElement) ||
       !der::ReadExpected(algorithmElement.content, der::kTagOid, oid) ||
       der::Remaining(oid.content) > kMaxOidSize) {
-    return KX_ERR_MALFORMED;
+    return Fault::kRequestPublicKey;
   }
-  (void)cert::GetAlgIDFromDER(oid.content.pos,
-                              static_cast<std::int32_t>(der::Remaining(oid.content)), publicKeyAlg);
+  out.publicKeyAlg = cert::GetAlgIDFromDER(oid.content);
   //   attributes    [0] Attributes }  -- not read
-  if (!ReadBits(algorithm, true, publicKey, kMaxKeySize, publicKeyLen)) return KX_ERR_MALFORMED;
-  return 0;
+  if (!ReadBits(algorithm, true, out.publicKey, kMaxKeySize, &out.publicKeyLen)) {
+    return Fault::kRequestPublicKey;
+  }
+  return Fault::kNone;
 }
 
 }  // namespace kx::request

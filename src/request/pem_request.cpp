@@ -7,10 +7,8 @@
 #include <new>
 #include <string_view>
 
-#include "cert/name.h"
-#include "cert/store.h"
+#include "base64/codec.h"
 #include "der/reader.h"
-#include "kestrix.h"
 #include "request/p10.h"
 
 namespace kx::request {
@@ -59,10 +57,10 @@ bool AppendLine(Reader line, char* base64, std::size_t size, std::size_t& gather
 }
 
 // Gathers the body below the armour line that starts `text`: each line up
-// to the first one beginning with "-". Returns 0, -2 for a line without a
-// line feed within 88 bytes or a text that ends first, 100 for a body
-// larger than the Base64 buffer.
-std::int32_t GatherBody(Reader text, char* base64, std::size_t size, std::size_t& gathered) {
+// to the first one beginning with "-". Fails with kRequestBody for a line
+// without a line feed within 88 bytes or a text that ends first, kLength for
+// a body larger than the Base64 buffer.
+Fault GatherBody(Reader text, char* base64, std::size_t size, std::size_t& gathered) {
   // The armour line itself; without a line feed in reach the cursor stays,
   // stands on its "-" and the body is empty.
   (void)der::Skip(text, LineLength(text));
@@ -71,12 +69,12 @@ std::int32_t GatherBody(Reader text, char* base64, std::size_t size, std::size_t
   while (der::PeekByte(text, next) && next != kArmourStart) {
     const std::size_t n = LineLength(text);
     Reader line{};
-    if (n == 0 || !der::ReadBytes(text, n, line)) return KX_ERR_MALFORMED;
-    if (!AppendLine(line, base64, size, gathered)) return KX_ERR_LENGTH;
+    if (n == 0 || !der::ReadBytes(text, n, line)) return Fault::kRequestBody;
+    if (!AppendLine(line, base64, size, gathered)) return Fault::kLength;
   }
   // The text ended before a line beginning with "-".
-  if (der::ExpectEnd(text)) return KX_ERR_MALFORMED;
-  return KX_OK;
+  if (der::ExpectEnd(text)) return Fault::kRequestBody;
+  return Fault::kNone;
 }
 
 // The text from the first armour line on, or an empty view.
@@ -94,72 +92,28 @@ Reader FindArmour(const char* text) {
 
 }  // namespace
 
-// A subject text into the record's field of the same width.
-template <std::size_t N>
-void CopyField(char (&to)[N], const char (&from)[N]) {
-  cert::CopyTextCut(to, from, strnlen(from, N - 1));
-}
-
-std::int32_t GetLineLen(const char* line) {
-  const std::size_t reach = strnlen(line, static_cast<std::size_t>(kMaxLineLength));
-  return static_cast<std::int32_t>(
-      LineLength(der::MakeReader(reinterpret_cast<const std::uint8_t*>(line), reach)));
-}
-
-std::int32_t DecodeP10PemText(const char* text, std::int32_t size, cert::CertNameInfo* subject,
-                              std::int32_t* publicKeyAlg, std::uint8_t* publicKey,
-                              std::int32_t* publicKeyLen) {
+Fault DecodeP10PemText(const char* text, std::int32_t size, P10Request& request) {
   const Reader armoured = FindArmour(text);
-  if (armoured.pos == nullptr) return KX_NO_REQUEST_ARMOUR;
-  if (size <= 0 || size > KX_BASE64_MAX_LENGTH) return KX_ERR_LENGTH;
+  if (armoured.pos == nullptr) return Fault::kNoArmour;
+  if (size <= 0 || size > static_cast<std::int32_t>(base64::kMaxLength)) return Fault::kLength;
 
   const auto room = static_cast<std::size_t>(size);
   const std::unique_ptr<char[]> base64(new (std::nothrow) char[room]);
-  if (!base64) return KX_ERR_NO_MEMORY;
+  if (!base64) return Fault::kNoMemory;
   const std::unique_ptr<std::uint8_t[]> der(new (std::nothrow) std::uint8_t[room]);
-  if (!der) return KX_ERR_NO_MEMORY;
+  if (!der) return Fault::kNoMemory;
 
   std::size_t gathered = 0;
-  if (const std::int32_t rc = GatherBody(armoured, base64.get(), room, gathered); rc != KX_OK) {
-    return rc;
+  if (const Fault f = GatherBody(armoured, base64.get(), room, gathered); f != Fault::kNone) {
+    return f;
   }
-  std::int32_t derLen = size;
-  if (const std::int32_t rc =
-          PemToDer(base64.get(), static_cast<std::int32_t>(gathered), der.get(), &derLen);
-      rc != KX_OK) {
-    return rc;
+  std::size_t derLen = 0;
+  const Reader body =
+      der::MakeReader(reinterpret_cast<const std::uint8_t*>(base64.get()), gathered);
+  if (const Fault f = base64::DecodeWithin(body, der.get(), room, derLen); f != Fault::kNone) {
+    return f;
   }
-  std::int32_t version = 0;
-  std::int32_t signatureAlg = 0;
-  std::uint8_t signature[kMaxSignatureSize];
-  std::int32_t signatureLen = 0;
-  return DecodePKCS10Request(der::MakeReader(der.get(), static_cast<std::size_t>(derLen)), &version,
-                             subject, &signatureAlg, publicKeyAlg, publicKey, publicKeyLen,
-                             signature, &signatureLen);
+  return DecodePKCS10Request(der::MakeReader(der.get(), derLen), request);
 }
 
 }  // namespace kx::request
-
-extern "C" int32_t KESTRIX_CALL RC_decodep10pemtxt(const char* text, int32_t size,
-                                                   P10RequestInfo* record) {
-  if (text == nullptr) return KX_NO_REQUEST_ARMOUR;
-  if (record == nullptr) return KX_ERR_MALFORMED;
-  kx::cert::CertNameInfo subject;
-  std::int32_t keyAlg = 0;
-  std::uint8_t key[kx::request::kMaxKeySize];
-  std::int32_t keyLen = 0;
-  if (const int32_t rc = kx::request::DecodeP10PemText(text, size, &subject, &keyAlg, key, &keyLen);
-      rc != KX_OK) {
-    return rc;
-  }
-  kx::der::CopyBytes(kx::der::MakeReader(key, static_cast<std::size_t>(keyLen)), record->publicKey);
-  record->publicKeyLen = keyLen;
-  kx::request::CopyField(record->country, subject.country);
-  kx::request::CopyField(record->organization, subject.organization);
-  kx::request::CopyField(record->organizationalUnit, subject.organizationalUnit);
-  kx::request::CopyField(record->stateOrProvince, subject.stateOrProvince);
-  kx::request::CopyField(record->commonName, subject.commonName);
-  kx::request::CopyField(record->locality, subject.locality);
-  kx::request::CopyField(record->email, subject.email);
-  return KX_OK;
-}

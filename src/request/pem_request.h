@@ -4,24 +4,19 @@
 
 #include <cstdint>
 
-#include "cert/records.h"
+#include "der/fault.h"
+#include "request/p10.h"
 
 namespace kx::request {
 
 // The longest line the gathering takes, line feed included.
 inline constexpr std::int32_t kMaxLineLength = 88;
 
-// Length of the line starting at `line`, line feed included, when a line
-// feed stands within its first 88 bytes; 0 otherwise. Reads no further than
-// the line feed or the text's terminator.
-std::int32_t GetLineLen(const char* line);
-
-// Everything RC_decodep10pemtxt does but the final copy: finds the armour,
-// gathers and decodes the body, parses the request. Returns 0, 5, 100, -1
-// or -2.
-std::int32_t DecodeP10PemText(const char* text, std::int32_t size, cert::CertNameInfo* subject,
-                              std::int32_t* publicKeyAlg, std::uint8_t* publicKey,
-                              std::int32_t* publicKeyLen);
+// Everything RC_decodep10pemtxt does but the final copy: finds the armour in
+// the NUL-terminated `text`, gathers the body into a work buffer of `size`
+// bytes and decodes it into another, parses the request. Returns Fault::kNone
+// or the first fault.
+Fault DecodeP10PemText(const char* text, std::int32_t size, P10Request& request);
 
 }  // namespace kx::request
 

@@ -54,12 +54,13 @@ Bytes Rdn(const Bytes& oid, const std::string& printable) {
 }
 
 // Walks the first `length` bytes of `contents`, copied into an exactly sized
-// heap block, into a record first filled with garbage.
+// heap block, into a record first filled with garbage: 0, or -2 for a
+// malformed name.
 std::int32_t Parse(const Bytes& contents, CertNameInfo& info, std::size_t length) {
   const std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[length]);
   std::copy_n(contents.begin(), length, copy.get());
   std::memset(&info, 0xA5, sizeof info);
-  return kx::cert::GetNameInfoFromDER(copy.get(), static_cast<std::int32_t>(length), &info);
+  return kx::cert::GetNameInfoFromDER(kx::der::MakeReader(copy.get(), length), info) ? 0 : -2;
 }
 std::int32_t Parse(const Bytes& contents, CertNameInfo& info) {
   return Parse(contents, info, contents.size());
@@ -123,14 +124,10 @@ const std::string kZhong = "\xE4\xB8\xAD";  // U+4E2D in UTF-8
 
 // ---- Framing ------------------------------------------------------------------
 
-TEST(NameWalk, EmptyOrNonPositiveLengthGivesAClearedRecord) {
+TEST(NameWalk, EmptyNameGivesAClearedRecord) {
   CertNameInfo info;
-  EXPECT_EQ(Parse({}, info), 0);
+  EXPECT_EQ(Parse(Rdn(kCn, "abc"), info, 0), 0);
   const CertNameInfo zero{};
-  EXPECT_EQ(std::memcmp(&info, &zero, sizeof info), 0);
-  const Bytes der = Rdn(kCn, "abc");
-  std::memset(&info, 0xA5, sizeof info);
-  EXPECT_EQ(kx::cert::GetNameInfoFromDER(der.data(), -1, &info), 0);
   EXPECT_EQ(std::memcmp(&info, &zero, sizeof info), 0);
 }
 
@@ -365,16 +362,16 @@ TEST(NameLimits, LengthsPastTheNameOrInLongFormFail) {
 TEST(NameConverters, BmpToAnsiUsesTheRoomGiven) {
   const std::uint8_t zhongGuo[] = {0x4E, 0x2D, 0x56, 0xFD};
   char out[8] = {};
-  EXPECT_EQ(kx::cert::BmpToAnsi(zhongGuo, 4, out, 6), 6);
+  EXPECT_EQ(kx::cert::BmpToAnsi(kx::der::MakeReader(zhongGuo, 4), out, 6), 6u);
   EXPECT_EQ(std::string(out, 6), "\xE4\xB8\xAD\xE5\x9B\xBD");
-  EXPECT_EQ(kx::cert::BmpToAnsi(zhongGuo, 4, out, 5), 0);
-  EXPECT_EQ(kx::cert::BmpToAnsi(zhongGuo, 0, out, 8), 0);
+  EXPECT_EQ(kx::cert::BmpToAnsi(kx::der::MakeReader(zhongGuo, 4), out, 5), 0u);
+  EXPECT_EQ(kx::cert::BmpToAnsi(kx::der::MakeReader(zhongGuo, 0), out, 8), 0u);
 }
 
 TEST(NameConverters, Utf8ToAnsiIsWholeOrEmpty) {
   char out[8];
   std::memset(out, 'z', sizeof out);
-  EXPECT_EQ(kx::cert::Utf8ToAnsi("abc", out, 4), 0);
+  kx::cert::Utf8ToAnsi("abc", out, 4);
   EXPECT_STREQ(out, "abc");
   std::memset(out, 'z', sizeof out);
   kx::cert::Utf8ToAnsi("abc", out, 3);  // no room for the terminator

@@ -253,11 +253,12 @@ void ExpectExtensions(X509* x, const CertExtInfo& got) {
 struct Decoded {
   Bytes der;
   X509Ptr x509;
-  std::int32_t status = -99;
-  std::unique_ptr<CertNameInfo> issuer = std::make_unique<CertNameInfo>();
-  std::unique_ptr<CertNameInfo> subject = std::make_unique<CertNameInfo>();
-  std::unique_ptr<CertBasicInfo> basic = std::make_unique<CertBasicInfo>();
-  std::unique_ptr<CertExtInfo> ext = std::make_unique<CertExtInfo>();
+  kx::Fault status = kx::Fault::kCertificateFrame;  // until decoded
+  std::unique_ptr<kx::cert::CertRecords> records = std::make_unique<kx::cert::CertRecords>();
+  CertNameInfo* issuer = &records->issuer;
+  CertNameInfo* subject = &records->subject;
+  CertBasicInfo* basic = &records->basic;
+  CertExtInfo* ext = &records->extensions;
 };
 
 Decoded DecodeBytes(Bytes der) {
@@ -266,8 +267,8 @@ Decoded DecodeBytes(Bytes der) {
   const unsigned char* p = d.der.data();
   d.x509.reset(d2i_X509(nullptr, &p, static_cast<long>(d.der.size())));
   if (d.x509 != nullptr && p == d.der.data() + d.der.size()) {
-    d.status = kx::cert::GetX509CertInfo(d.der.data(), d.issuer.get(), d.subject.get(),
-                                         d.basic.get(), d.ext.get());
+    d.status =
+        kx::cert::GetX509CertInfo(kx::der::MakeReader(d.der.data(), d.der.size()), *d.records);
   }
   return d;
 }
@@ -300,7 +301,7 @@ class RealCert : public ::testing::TestWithParam<std::string> {};
 
 void ExpectAsOpenSslReadsIt(const Decoded& d) {
   ASSERT_NE(d.x509, nullptr) << "OpenSSL does not read the sample";
-  ASSERT_EQ(d.status, 0);
+  ASSERT_EQ(d.status, kx::Fault::kNone);
   X509* x = d.x509.get();
   const CertBasicInfo& b = *d.basic;
 
@@ -396,7 +397,7 @@ TEST(RealCertSamples, ShowWhatTheyWereMadeFor) {
                 dsa = Decode("dsa-ca"), explicitEc = Decode("ec-explicit-leaf");
   for (const Decoded* d : {&v1, &sha1, &ca, &big, &ec, &cjk, &bmp, &multi, &dc, &crl, &crl2, &tbs,
                            &large, &ip, &dir, &crlDir, &dsa, &explicitEc}) {
-    ASSERT_EQ(d->status, 0) << "a sample is missing or does not decode";
+    ASSERT_EQ(d->status, kx::Fault::kNone) << "a sample is missing or does not decode";
   }
   auto hex = [](const void* bytes, std::int32_t n) {
     const auto* p = static_cast<const std::uint8_t*>(bytes);

@@ -1,6 +1,6 @@
-// The length-field table and the pointer-only length operations. The inputs
-// sit in exactly sized heap blocks, so the sanitizer build catches any read
-// past the length field.
+// The length-field table, as the vouched header read and the bounded
+// ReadLength see it. The inputs sit in exactly sized heap blocks, so the
+// sanitizer build catches any read past the length field.
 #include "der/length.h"
 #include "der/reader.h"
 
@@ -13,9 +13,6 @@
 
 namespace {
 
-using kx::der::GetIntFromBytes;
-using kx::der::GetLenFromDER;
-using kx::der::GetLenSizeFromDER;
 using kxtest::Bytes;
 
 // ---- Values: the length table, every first byte -----------------------------
@@ -46,12 +43,10 @@ TEST(LengthTable, EveryFirstByte) {
     const Bytes full{first, 0xF2, 0x34, 0x56, 0x78};
     const Bytes field(full.begin(), full.begin() + size);
 
-    EXPECT_EQ(GetLenSizeFromDER(field.data()), size);
-    std::int32_t gotSize = -1;
-    std::int32_t gotContent = -1;
-    EXPECT_EQ(GetLenFromDER(field.data(), &gotSize, &gotContent), 0);
-    EXPECT_EQ(gotSize, size);
-    EXPECT_EQ(gotContent, static_cast<std::int32_t>(content));
+    const Bytes header = kxtest::Cat({{0x04}, field});
+    const kx::der::Header h = kx::der::ReadVouchedHeader(header.data());
+    EXPECT_EQ(h.size, static_cast<std::uint32_t>(1 + size));
+    EXPECT_EQ(h.contentLength, content);
 
     kx::der::Reader r = kx::der::MakeReader(full.data(), full.size());
     kx::der::LengthField length{};
@@ -62,35 +57,24 @@ TEST(LengthTable, EveryFirstByte) {
   }
 }
 
-// ---- GetIntFromBytes ---------------------------------------------------------
+// ---- BigEndianLow32 ----------------------------------------------------------
 
-TEST(GetIntFromBytes, Values) {
+TEST(BigEndianLow32, Values) {
   struct Case {
     Bytes bytes;
-    std::int32_t value;
+    std::uint32_t value;
   } cases[] = {
+      {{}, 0},
       {{0x01, 0x02}, 258},
       {{0xFF}, 255},  // bytes are unsigned: no sign extension
       {{0x00, 0x00, 0x01}, 1},
-      {{0x7F, 0xFF, 0xFF, 0xFF}, 0x7FFFFFFF},
-      {{0x80, 0x00, 0x00, 0x00}, INT32_MIN},        // the bit pattern, stored signed
+      {{0x80, 0x00, 0x00, 0x00}, 0x80000000u},
       {{0x12, 0x34, 0x56, 0x78, 0x9A}, 878082202},  // only the last four bytes count
       {{0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01}, 1},
   };
   for (const Case& c : cases) {
-    const std::int32_t count = static_cast<std::int32_t>(c.bytes.size());
-    std::int32_t value = -7;
-    EXPECT_EQ(GetIntFromBytes(&value, c.bytes.data(), &count), 0);
-    EXPECT_EQ(value, c.value);
-  }
-}
-
-TEST(GetIntFromBytes, CountZeroOrLessGivesZero) {
-  const Bytes bytes{0x12, 0x34};
-  for (std::int32_t count : {0, -1, INT32_MIN}) {
-    std::int32_t value = -7;
-    EXPECT_EQ(GetIntFromBytes(&value, bytes.data(), &count), 0);
-    EXPECT_EQ(value, 0);
+    EXPECT_EQ(kx::der::BigEndianLow32(kx::der::MakeReader(c.bytes.data(), c.bytes.size())),
+              c.value);
   }
 }
 

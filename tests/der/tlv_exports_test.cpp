@@ -194,9 +194,9 @@ TEST(GetTvlOnOpenSsl, Integers) {
       EXPECT_EQ(getcertlen(der.data()), r.totalLen);
 
       if (r.written.size() <= 4) {
-        std::int32_t number = -1;
-        (void)kx::der::GetIntFromBytes(&number, r.written.data(), &r.valueLen);
-        EXPECT_EQ(static_cast<BN_ULONG>(static_cast<std::uint32_t>(number)), BN_get_word(bn.get()));
+        const std::uint32_t number =
+            kx::der::BigEndianLow32(kx::der::MakeReader(r.written.data(), r.written.size()));
+        EXPECT_EQ(static_cast<BN_ULONG>(number), BN_get_word(bn.get()));
       }
     }
   }
@@ -252,10 +252,8 @@ TEST(GetTvlOnOpenSsl, SelfSignedCertificate) {
   EXPECT_EQ(publicKey, AsnBytes(X509_get0_pubkey_bitstr(cert.get())));
   ASSERT_FALSE(publicKey.empty());
   ASSERT_EQ(getcertlen(publicKey.data()), static_cast<std::int32_t>(publicKey.size()));
-  std::int32_t headerSize = 0;
-  std::int32_t contentLen = 0;
-  (void)kx::der::GetLenFromDER(publicKey.data() + 1, &headerSize, &contentLen);
-  const Bytes modulusDer(publicKey.begin() + 1 + headerSize, publicKey.end());
+  const kx::der::Header sequence = kx::der::ReadVouchedHeader(publicKey.data());
+  const Bytes modulusDer(publicKey.begin() + sequence.size, publicKey.end());
   BIGNUM* n = nullptr;
   ASSERT_EQ(EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_N, &n), 1);
   BnPtr modulus(n);

@@ -70,36 +70,40 @@ Bytes Drop(Bytes b, std::size_t n) {
 constexpr std::int32_t kUnset = 0x5A5A5A5A;
 
 struct Decoded {
-  std::int32_t rc = 0, version = kUnset, signatureAlg = kUnset, keyAlg = kUnset;
+  kx::Fault fault = kx::Fault::kNone;
+  std::int32_t rc = 0;  // 0, or -2 for any fault
+  std::int32_t version = kUnset, signatureAlg = kUnset, keyAlg = kUnset;
   std::int32_t keyLen = kUnset, signatureLen = kUnset;
   Bytes key, signature;  // the bytes the lengths cover
   std::unique_ptr<kx::cert::CertNameInfo> subject = std::make_unique<kx::cert::CertNameInfo>();
-  std::string printed;
 };
 
-// Decodes an exactly sized copy of `der` into key and signature buffers of
-// exactly their documented sizes, capturing what is printed.
+// Decodes an exactly sized copy of `der`.
 Decoded Decode(const Bytes& der) {
   Decoded d;
   const Bytes exact(der);
-  Bytes key(kx::request::kMaxKeySize), sig(kx::request::kMaxSignatureSize);
-  testing::internal::CaptureStdout();
-  d.rc = kx::request::DecodePKCS10Request(kx::der::MakeReader(exact.data(), exact.size()),
-                                          &d.version, d.subject.get(), &d.signatureAlg, &d.keyAlg,
-                                          key.data(), &d.keyLen, sig.data(), &d.signatureLen);
-  d.printed = testing::internal::GetCapturedStdout();
-  auto cover = [](const Bytes& b, std::int32_t n) {
-    return n >= 0 && n <= 300 ? Bytes(b.begin(), b.begin() + n) : Bytes();
+  auto r = std::make_unique<kx::request::P10Request>();
+  r->version = r->signatureAlg = r->publicKeyAlg = r->publicKeyLen = r->signatureLen = kUnset;
+  d.fault = kx::request::DecodePKCS10Request(kx::der::MakeReader(exact.data(), exact.size()), *r);
+  d.rc = d.fault == kx::Fault::kNone ? 0 : KX_ERR_MALFORMED;
+  d.version = r->version;
+  d.signatureAlg = r->signatureAlg;
+  d.keyAlg = r->publicKeyAlg;
+  d.keyLen = r->publicKeyLen;
+  d.signatureLen = r->signatureLen;
+  *d.subject = r->subject;
+  auto cover = [](const std::uint8_t* b, std::int32_t n) {
+    return n >= 0 && n <= 300 ? Bytes(b, b + n) : Bytes();
   };
-  d.key = cover(key, d.keyLen);
-  d.signature = cover(sig, d.signatureLen);
+  d.key = cover(r->publicKey, d.keyLen);
+  d.signature = cover(r->signature, d.signatureLen);
   return d;
 }
 
 // RC_decodep10pemtxt on `der` in armour (Base64 lines of 64 characters),
 // size the text's length unless given; a failure must leave the record as
-// it was.
-std::int32_t DecodeText(const Bytes& der, std::int32_t size = 0) {
+// it was. What it prints goes to `printed` when given.
+std::int32_t DecodeText(const Bytes& der, std::int32_t size = 0, std::string* printed = nullptr) {
   std::string b64(4 * ((der.size() + 2) / 3) + 1, '\0');
 #if defined(_WIN32)  // the Windows build has no OpenSSL: the library's own encoder
   std::int32_t b64Len = static_cast<std::int32_t>(b64.size());
@@ -118,7 +122,8 @@ std::int32_t DecodeText(const Bytes& der, std::int32_t size = 0) {
   testing::internal::CaptureStdout();
   const std::int32_t rc = RC_decodep10pemtxt(
       text.c_str(), size != 0 ? size : static_cast<std::int32_t>(text.size()), &record);
-  testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStdout();
+  if (printed != nullptr) *printed = out;
   if (rc != 0) {
     EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0) << "a failure wrote to the record";
   }
@@ -190,11 +195,23 @@ TEST(RequestFraming, ExtentIsTheOuterElement) {
 }
 
 TEST(RequestFraming, DiagnosticsOnStandardOutput) {
-  EXPECT_EQ(Decode(Tlv(0x31, RequestParts().Info())).printed,
-            "GetPKCS10RequestInfo error ret=-2\n");
-  EXPECT_EQ(Decode(V(Tlv(0x02, {0x01}))).printed, "Version error\n");
-  EXPECT_EQ(Decode(V(Tlv(0x02, {0x00, 0x00}))).printed, "");
-  EXPECT_EQ(Decode(RequestParts().Der()).printed, "");
+  const struct {
+    Bytes der;
+    kx::Fault fault;
+    const char* printed;
+  } cases[] = {
+      {Tlv(0x31, RequestParts().Info()), kx::Fault::kRequestFrame,
+       "GetPKCS10RequestInfo error ret=-2\n"},
+      {V(Tlv(0x02, {0x01})), kx::Fault::kRequestVersionValue, "Version error\n"},
+      {V(Tlv(0x02, {0x00, 0x00})), kx::Fault::kRequestVersion, ""},
+      {RequestParts().Der(), kx::Fault::kNone, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Decode(c.der).fault, c.fault);
+    std::string printed;
+    (void)DecodeText(c.der, 0, &printed);
+    EXPECT_EQ(printed, c.printed);
+  }
 }
 
 // ---- Values ----------------------------------------------------------------------
@@ -212,15 +229,14 @@ TEST(RequestValues, RsaRequestDecodesEveryOutput) {
   EXPECT_EQ(DecodeText(g.Der()), 0);
 
   const Bytes der = g.Der();
-  kx::der::Reader info{};
-  std::int32_t alg = kUnset, len = kUnset;
-  Bytes sig(300);
+  kx::der::Element info{};
+  auto request = std::make_unique<kx::request::P10Request>();
   ASSERT_EQ(kx::request::GetPKCS10RequestInfo(kx::der::MakeReader(der.data(), der.size()), info,
-                                              &alg, sig.data(), &len),
-            0);
-  EXPECT_EQ(Bytes(info.pos, info.end), g.Info());
-  EXPECT_EQ(alg, 4);
-  EXPECT_EQ(Bytes(sig.begin(), sig.begin() + len), kSignature);
+                                              *request),
+            kx::Fault::kNone);
+  EXPECT_EQ(Bytes(info.whole.pos, info.whole.end), g.Info());
+  EXPECT_EQ(request->signatureAlg, 4);
+  EXPECT_EQ(Bytes(request->signature, request->signature + request->signatureLen), kSignature);
 }
 
 // Both AlgorithmIdentifiers are stepped over by their own length, whatever

@@ -180,16 +180,13 @@ TEST_P(RequestSample, DecodesAsOpenSslReadsIt) {
   const int derLen = i2d_X509_REQ(req.get(), &der);
   const Bytes bytes(der, der + std::max(derLen, 0));
   OPENSSL_free(der);
-  std::int32_t version = -1, sigCode = 0, keyCode = 0, pkLen = 0, sigLen = 0;
-  kx::cert::CertNameInfo name;
-  Bytes pk(300), sig(300);
-  ASSERT_EQ(kx::request::DecodePKCS10Request(kx::der::MakeReader(bytes.data(), bytes.size()),
-                                             &version, &name, &sigCode, &keyCode, pk.data(), &pkLen,
-                                             sig.data(), &sigLen),
-            0);
-  EXPECT_EQ(keyCode, AlgCode(keyAlg->algorithm));
-  EXPECT_EQ(sigCode, AlgCode(sigAlg->algorithm));
-  EXPECT_EQ(Bytes(sig.begin(), sig.begin() + sigLen),
+  auto decoded = std::make_unique<kx::request::P10Request>();
+  ASSERT_EQ(
+      kx::request::DecodePKCS10Request(kx::der::MakeReader(bytes.data(), bytes.size()), *decoded),
+      kx::Fault::kNone);
+  EXPECT_EQ(decoded->publicKeyAlg, AlgCode(keyAlg->algorithm));
+  EXPECT_EQ(decoded->signatureAlg, AlgCode(sigAlg->algorithm));
+  EXPECT_EQ(Bytes(decoded->signature, decoded->signature + decoded->signatureLen),
             Bytes(signature->data, signature->data + signature->length));
 }
 
