@@ -1,6 +1,8 @@
 // The structure-aware DER mutator (see der_mutator.h).
 #include "der_mutator.h"
 
+#include "support/der_header.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -119,23 +121,6 @@ Bytes EncodeOid(std::string_view dotted) {
 
 // ---- Length fields ------------------------------------------------------------
 
-// Reads a length field from at most n bytes; false when it does not fit.
-bool ReadLength(const std::uint8_t* p, std::size_t n, std::size_t& fieldSize,
-                std::uint32_t& length) {
-  if (n < 1) return false;
-  const std::uint8_t first = p[0];
-  const std::size_t extra = first == 0x81   ? 1
-                            : first == 0x82 ? 2
-                            : first == 0x83 ? 3
-                            : first == 0x84 ? 4
-                                            : 0;
-  if (n < 1 + extra) return false;
-  fieldSize = 1 + extra;
-  length = extra == 0 ? first : 0;
-  for (std::size_t i = 1; i <= extra; ++i) length = length << 8 | p[i];
-  return true;
-}
-
 LengthForm FormOf(std::uint8_t first) {
   switch (first) {
     case 0x81: return LengthForm::kOne;
@@ -222,11 +207,10 @@ std::size_t IndexList(const Bytes& der, std::size_t from, std::size_t to, int pa
                       std::vector<Element>& out) {
   std::size_t at = from;
   while (to - at >= 2) {
-    std::size_t fieldSize = 0;
-    std::uint32_t length = 0;
-    if (!ReadLength(der.data() + at + 1, to - at - 1, fieldSize, length)) break;
-    const std::size_t header = 1 + fieldSize;
-    if (length > to - at - header) break;
+    const auto d = kxtest::ReadFitting(der.data() + at, to - at);
+    if (!d) break;
+    const std::size_t header = d->header;
+    const auto length = static_cast<std::size_t>(d->content);
     out.push_back(Element{at, header, length, parent, false});
     if (depth < kMaxDepth) IndexChildren(der, out.size() - 1, depth + 1, out);
     at += header + length;

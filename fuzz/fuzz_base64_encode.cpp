@@ -33,8 +33,8 @@ namespace {
 
 using kxfuzz::AllUntouched;
 using kxfuzz::kUntouched;
-using kxfuzz::ReferenceEncode;
 using kxfuzz::Require;
+using kxtest::OpenSslBase64;
 
 constexpr std::size_t kPrefixSize = 5;
 constexpr std::int64_t kBlockCap = std::int64_t{1} << 16;
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto capacityIn = static_cast<std::int32_t>(passed);
   const bool accepted = derLen >= 1 && derLen <= KX_BASE64_MAX_LENGTH && passed >= 1 &&
                         passed <= KX_BASE64_MAX_LENGTH && passed >= needed;
-  const std::string expected = ReferenceEncode(data + kPrefixSize, count);
+  const std::string expected = OpenSslBase64(data + kPrefixSize, count);
 
   for (const bool wrapper : {false, true}) {
     const std::unique_ptr<char[]> pem(new char[blockSize]);

@@ -88,8 +88,8 @@ void CheckRecords(const CertNameInfo& issuer, const CertNameInfo& subject,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   kxfuzz::Declared outer{};
   if (!kxfuzz::Fits(data, size, outer)) return 0;
-  const std::size_t header = outer.headerSize;
-  const std::size_t n = header + static_cast<std::size_t>(outer.contentLength);
+  const std::size_t header = outer.header;
+  const std::size_t n = header + static_cast<std::size_t>(outer.content);
   const auto cert = kxfuzz::HeapCopy(data, n);
 
   const auto records = std::make_unique<kx::cert::CertRecords>();

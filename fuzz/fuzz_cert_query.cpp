@@ -345,12 +345,12 @@ Split Verify(const unsigned char* cert, std::int32_t certLen, const char* checkT
 bool ReferenceModulus(const unsigned char* key, std::size_t n, std::vector<unsigned char>& out) {
   kxfuzz::Declared seq{};
   if (n < 1 || key[0] != 0x30 || !kxfuzz::Fits(key, n, seq)) return false;
-  const unsigned char* content = key + seq.headerSize;
-  const auto length = static_cast<std::size_t>(seq.contentLength);
+  const unsigned char* content = key + seq.header;
+  const auto length = static_cast<std::size_t>(seq.content);
   kxfuzz::Declared integer{};
   if (length < 1 || content[0] != 0x02 || !kxfuzz::Fits(content, length, integer)) return false;
-  const unsigned char* value = content + integer.headerSize;
-  const auto intLength = static_cast<std::size_t>(integer.contentLength);
+  const unsigned char* value = content + integer.header;
+  const auto intLength = static_cast<std::size_t>(integer.content);
   const std::size_t skip = intLength != 0 && value[0] == 0 ? 1 : 0;
   out.assign(value + skip, value + intLength);
   return true;
@@ -400,7 +400,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* certBytes = data + kPrefixSize;
   kxfuzz::Declared outer{};
   if (!kxfuzz::Fits(certBytes, size - kPrefixSize, outer)) return 0;
-  const std::size_t n = outer.headerSize + static_cast<std::size_t>(outer.contentLength);
+  const std::size_t n = outer.header + static_cast<std::size_t>(outer.content);
   const Block block = kxfuzz::HeapCopy(certBytes, n);
   const unsigned char* cert = block.get();
   const auto certLen = static_cast<std::int32_t>(n);

@@ -1,6 +1,6 @@
 // What the fuzz targets share: the failing check, the fill pattern of output
-// blocks, heap copies, the outer element header read with the length table,
-// and the plain Base64 encoder the codec targets compare against. Each
+// blocks, heap copies and the capacity prefix of the codec targets. Element
+// headers are read with the tests' independent reader (support/der_header.h). Each
 // target keeps its own input layout; nothing here reads one.
 //
 // Not for der_mutator.cpp: the mutator is built without coverage
@@ -17,12 +17,13 @@
 #include <memory>
 #include <string>
 
+#include "support/der_header.h"
+#include "support/openssl_base64.h"
+
 namespace kxfuzz {
 
 // The byte every output block is filled with before a call.
 constexpr unsigned char kUntouched = 0xA5;
-constexpr char kBase64Alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // A failed check names itself on standard error and aborts, which libFuzzer
 // reports as a crash with the input.
@@ -48,59 +49,18 @@ inline std::unique_ptr<std::uint8_t[]> HeapCopy(const std::uint8_t* data, std::s
   return block;
 }
 
-// ---- Element headers, read with the length table ------------------------------
+// ---- Element headers, read with the tests' independent reader ------------------
 
-// An element header as the length table declares it: 0x81, 0x82, 0x83 and 0x84
-// are followed by 1, 2, 3 and 4 length bytes; every other first byte is the
-// content length itself.
-struct Declared {
-  std::uint8_t tag;
-  std::size_t headerSize;  // tag byte plus length field
-  std::uint64_t contentLength;
-};
-
-// Reads the header at p from at most `avail` bytes; false when the header
-// itself does not fit.
-inline bool ReadDeclared(const std::uint8_t* p, std::size_t avail, Declared& d) {
-  if (avail < 2) return false;
-  const std::uint8_t first = p[1];
-  const std::size_t extra = first == 0x81   ? 1
-                            : first == 0x82 ? 2
-                            : first == 0x83 ? 3
-                            : first == 0x84 ? 4
-                                            : 0;
-  if (avail < 2 + extra) return false;
-  std::uint64_t length = first;
-  if (extra != 0) {
-    length = 0;
-    for (std::size_t i = 0; i < extra; ++i) length = length << 8 | p[2 + i];
-  }
-  d = Declared{p[0], 2 + extra, length};
-  return true;
-}
+using kxtest::Declared;
 
 // True when the element at p, header and content, lies in `avail` bytes.
 inline bool Fits(const std::uint8_t* p, std::size_t avail, Declared& d) {
-  return ReadDeclared(p, avail, d) && d.contentLength <= avail - d.headerSize;
+  const auto found = kxtest::ReadFitting(p, avail);
+  if (found) d = *found;
+  return found.has_value();
 }
 
 // ---- Base64 -------------------------------------------------------------------
-
-// Three bytes at a time into four characters, then the rest with "=".
-inline std::string ReferenceEncode(const std::uint8_t* in, std::size_t n) {
-  std::string text;
-  for (std::size_t i = 0; i < n; i += 3) {
-    const std::size_t left = n - i;
-    const std::uint32_t bits = static_cast<std::uint32_t>(in[i]) << 16 |
-                               (left > 1 ? static_cast<std::uint32_t>(in[i + 1]) << 8 : 0u) |
-                               (left > 2 ? in[i + 2] : 0u);
-    text += kBase64Alphabet[bits >> 18 & 63];
-    text += kBase64Alphabet[bits >> 12 & 63];
-    text += left > 1 ? kBase64Alphabet[bits >> 6 & 63] : '=';
-    text += left > 2 ? kBase64Alphabet[bits & 63] : '=';
-  }
-  return text;
-}
 
 // The output capacity a codec target's 4-byte prefix asks for. Read
 // big-endian, the prefix is the capacity itself, negative and huge values

@@ -38,8 +38,8 @@ void CheckVouched(const std::uint8_t* element, std::size_t total, const Declared
   const auto expectedTotal = static_cast<std::int32_t>(total);
   Require(getcertlen(block.get()) == expectedTotal, "getcertlen gives header plus content");
 
-  const std::uint8_t* content = element + d.headerSize;
-  const auto contentLength = static_cast<std::size_t>(d.contentLength);
+  const std::uint8_t* content = element + d.header;
+  const auto contentLength = static_cast<std::size_t>(d.content);
   const bool dropped = (d.tag == 0x02 || d.tag == 0x03) && contentLength != 0 && content[0] == 0;
   const std::size_t skip = dropped ? 1 : 0;
   const std::size_t valueSize = contentLength - skip;
@@ -61,9 +61,9 @@ void CheckVouched(const std::uint8_t* element, std::size_t total, const Declared
           "value bytes are the content's");
 
   // The header alone, in a block of its own size.
-  const auto header = HeapCopy(element, d.headerSize);
+  const auto header = HeapCopy(element, d.header);
   const kx::der::Header h = kx::der::ReadVouchedHeader(header.get());
-  Require(h.size == d.headerSize && h.contentLength == static_cast<std::uint32_t>(d.contentLength),
+  Require(h.size == d.header && h.contentLength == static_cast<std::uint32_t>(d.content),
           "the vouched header read follows the length table");
 }
 
@@ -99,11 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     Require(fits, "ReadElement reads only elements that fit");
-    const std::size_t total = d.headerSize + static_cast<std::size_t>(d.contentLength);
+    const std::size_t total = d.header + static_cast<std::size_t>(d.content);
     Require(e.tag == d.tag, "element tag is the first byte");
     Require(e.whole.pos == before.pos && e.whole.end == before.pos + total,
             "whole view is header plus declared content");
-    Require(e.content.pos == before.pos + d.headerSize && e.content.end == e.whole.end,
+    Require(e.content.pos == before.pos + d.header && e.content.end == e.whole.end,
             "content view follows the header");
     Require(e.whole.end <= end && e.content.pos <= e.content.end, "views lie inside the input");
     Require(r.pos == e.whole.end && r.end == end, "reader moves to the next element");

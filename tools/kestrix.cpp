@@ -35,6 +35,7 @@
 
 #include "kestrix.h"
 #include "query/items.h"
+#include "support/der_header.h"
 
 namespace {
 
@@ -368,9 +369,9 @@ std::string TagName(unsigned char tag) {
   return "?";
 }
 
-// The header of the element at `p`, read by the tool from at most `left`
-// bytes with the library's length table: 0x81, 0x82, 0x83 and 0x84 are followed
-// by one, two, three and four length bytes; any other first byte is the length.
+// The header of the element at `p`, read from at most `left` bytes with the
+// independent reader the tests use (support/der_header.h), so that the tool
+// checks every element fits its parent before the library reads it.
 struct TlvHeader {
   std::size_t headerSize;     // 0 when the header itself does not fit
   std::uint64_t contentSize;  // valid when headerSize != 0
@@ -379,19 +380,9 @@ struct TlvHeader {
 
 TlvHeader ReadHeader(const unsigned char* p, std::size_t left) {
   if (left < 2) return {0, 0, 2};
-  std::size_t lengthBytes = 0;
-  switch (p[1]) {
-    case 0x81: lengthBytes = 1; break;
-    case 0x82: lengthBytes = 2; break;
-    case 0x83: lengthBytes = 3; break;
-    case 0x84: lengthBytes = 4; break;
-    default: return {2, p[1], 2};
-  }
-  const std::size_t headerSize = 2 + lengthBytes;
-  if (headerSize > left) return {0, 0, headerSize};
-  std::uint64_t content = 0;
-  for (std::size_t i = 0; i < lengthBytes; ++i) content = (content << 8) | p[2 + i];
-  return {headerSize, content, headerSize};
+  const auto d = kxtest::ReadDeclared(p, left);
+  if (!d) return {0, 0, kxtest::DeclaredHeaderSize(p[1])};
+  return {d->header, d->content, d->header};
 }
 
 constexpr std::string_view kTlvUsage =

@@ -30,6 +30,7 @@
 #include "cert/records.h"
 #include "cert/tbs.h"
 #include "kestrix.h"
+#include "support/der_header.h"
 #include "support/openssl_x509.h"
 #include "support/samples.h"
 
@@ -279,22 +280,10 @@ Decoded Decode(const std::string& name) {
 
 // The TBSCertificate element of `der`: the element behind the outer header.
 Bytes TbsSlice(const Bytes& der) {
-  auto headerSize = [](const std::uint8_t* p) -> std::size_t {
-    return p[1] == 0x81 ? 3 : p[1] == 0x82 ? 4 : p[1] == 0x83 ? 5 : p[1] == 0x84 ? 6 : 2;
-  };
-  auto contentSize = [](const std::uint8_t* p) -> std::size_t {
-    std::size_t n = 0;
-    const std::size_t extra = p[1] == 0x81   ? 1
-                              : p[1] == 0x82 ? 2
-                              : p[1] == 0x83 ? 3
-                              : p[1] == 0x84 ? 4
-                                             : 0;
-    if (extra == 0) return p[1];
-    for (std::size_t i = 0; i < extra; ++i) n = n << 8 | p[2 + i];
-    return n;
-  };
-  const std::uint8_t* tbs = der.data() + headerSize(der.data());
-  return Bytes(tbs, tbs + headerSize(tbs) + contentSize(tbs));
+  const auto outer = kxtest::ReadDeclared(der.data(), der.size());
+  const std::uint8_t* tbs = der.data() + outer->header;
+  const auto inner = kxtest::ReadDeclared(tbs, der.size() - outer->header);
+  return Bytes(tbs, tbs + inner->total());
 }
 
 class RealCert : public ::testing::TestWithParam<std::string> {};

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "kestrix.h"
+#include "support/der_header.h"
 #include "support/samples.h"
 
 namespace kxtest {
@@ -35,72 +36,6 @@ inline bool OneOf(std::int32_t status, std::initializer_list<std::int32_t> set) 
     if (s == status) return true;
   }
   return false;
-}
-
-// ---- Element extents, read with the length table ------------------------------
-
-// An element's header as the length table declares it: 0x81, 0x82, 0x83 and 0x84
-// are followed by 1, 2, 3 and 4 length bytes; every other first byte is the
-// content length itself.
-struct Declared {
-  std::uint8_t tag = 0;
-  std::size_t header = 0;     // tag byte and length field
-  std::uint64_t content = 0;  // declared content length
-  std::uint64_t total() const { return header + content; }
-};
-
-// The header at p, from at most `avail` bytes; nothing when the header
-// itself does not fit.
-inline std::optional<Declared> ReadDeclared(const std::uint8_t* p, std::size_t avail) {
-  if (avail < 2) return std::nullopt;
-  const std::uint8_t first = p[1];
-  const std::size_t extra = first == 0x81   ? 1
-                            : first == 0x82 ? 2
-                            : first == 0x83 ? 3
-                            : first == 0x84 ? 4
-                                            : 0;
-  if (avail < 2 + extra) return std::nullopt;
-  Declared d;
-  d.tag = p[0];
-  d.header = 2 + extra;
-  d.content = first;
-  if (extra != 0) {
-    d.content = 0;
-    for (std::size_t i = 0; i < extra; ++i) d.content = d.content << 8 | p[2 + i];
-  }
-  return d;
-}
-
-// The declared outer element of `bytes` when it lies inside them.
-inline std::optional<Bytes> DeclaredElement(const Bytes& bytes) {
-  const auto d = ReadDeclared(bytes.data(), bytes.size());
-  if (!d || d->total() > bytes.size()) return std::nullopt;
-  return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(d->total()));
-}
-
-// Calls visit(offset, declared) for every element that lies inside `bytes`:
-// the elements one after another from the start, and, down to `depth`
-// levels, those inside constructed elements and inside OCTET STRINGs and
-// BIT STRINGs (which often hold DER). Stops a level at its first element
-// that does not fit.
-template <typename Visit>
-void ForEachElement(const Bytes& bytes, std::size_t from, std::size_t to, int depth,
-                    Visit&& visit) {
-  std::size_t at = from;
-  while (at < to) {
-    const auto d = ReadDeclared(bytes.data() + at, to - at);
-    if (!d || d->total() > to - at) return;
-    visit(at, *d);
-    const bool holdsDer = (d->tag & 0x20) != 0 || d->tag == 0x03 || d->tag == 0x04;
-    if (depth > 0 && holdsDer) {
-      const std::size_t content = at + d->header;
-      // A BIT STRING's first content byte is its unused-bits count.
-      const std::size_t skip = d->tag == 0x03 && d->content != 0 ? 1 : 0;
-      ForEachElement(bytes, content + skip, content + static_cast<std::size_t>(d->content),
-                     depth - 1, visit);
-    }
-    at += static_cast<std::size_t>(d->total());
-  }
 }
 
 // ---- Item outputs, from the header's brackets -----------------------------------
