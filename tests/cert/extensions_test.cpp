@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "der/reader.h"
+#include "support/cert_builder.h"
 #include "support/openssl_x509.h"
 #include "support/tlv_builder.h"
 
@@ -25,54 +26,41 @@ namespace {
 using kx::cert::CertExtInfo;
 using kxtest::Bytes;
 using kxtest::Cat;
+using kxtest::Extension;
 using kxtest::Filler;
+using kxtest::kOidAdCaIssuers;
+using kxtest::kOidAdOcsp;
+using kxtest::kOidAia;
+using kxtest::kOidAuthorityKeyId;
+using kxtest::kOidBasicConstraints;
+using kxtest::kOidCrlDp;
+using kxtest::kOidIan;
+using kxtest::kOidKeyUsage;
+using kxtest::kOidNetscapeCertType;
+using kxtest::kOidPolicies;
+using kxtest::kOidSan;
+using kxtest::kOidSubjectKeyId;
+using kxtest::OidX113731;
+using kxtest::OidX5315;
+using kxtest::OidX86;
 using kxtest::RawTlv;
+using kxtest::Text;
 using kxtest::Tlv;
 
 // ---- Builders -----------------------------------------------------------------
 
-const Bytes kSki = {0x55, 0x1D, 0x0E};
-const Bytes kKeyUsage = {0x55, 0x1D, 0x0F};
-const Bytes kSan = {0x55, 0x1D, 0x11};
-const Bytes kIan = {0x55, 0x1D, 0x12};
-const Bytes kBasic = {0x55, 0x1D, 0x13};
-const Bytes kPolicies = {0x55, 0x1D, 0x20};
-const Bytes kCrlDp = {0x55, 0x1D, 0x1F};
-const Bytes kAki = {0x55, 0x1D, 0x23};
-const Bytes kAia = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x01, 0x01};
-const Bytes kNetscape = {0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x42, 0x01, 0x01};
-const Bytes kAdOcsp = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x30, 0x01};
-const Bytes kAdCaIssuers = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x30, 0x02};
-
-Bytes Private86(std::uint8_t n) {
-  return {0x2A, 0x56, 0x0B, 0x07, n};
-}
-Bytes Private113731(std::uint8_t n) {
-  return {0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x43, n};
-}
-Bytes Private5315(std::uint8_t arc, std::uint8_t n) {
-  return {0x2B, 0x06, 0x01, 0x04, 0x01, 0xA9, 0x43, 0x64, arc, n};
-}
-
-Bytes Str(const std::string& s) {
-  return Bytes(s.begin(), s.end());
-}
-
-Bytes Ext(const Bytes& oid, const Bytes& value) {
-  return Tlv(0x30, Cat({Tlv(0x06, oid), Tlv(0x04, value)}));
-}
 Bytes CriticalExt(const Bytes& oid, const Bytes& value) {
   return Tlv(0x30, Cat({Tlv(0x06, oid), {0x01, 0x01, 0xFF}, Tlv(0x04, value)}));
 }
 
 Bytes Uri(const std::string& s) {
-  return Tlv(0x86, Str(s));
+  return Tlv(0x86, Text(s));
 }
 Bytes Email(const std::string& s) {
-  return Tlv(0x81, Str(s));
+  return Tlv(0x81, Text(s));
 }
 Bytes Dns(const std::string& s) {
-  return Tlv(0x82, Str(s));
+  return Tlv(0x82, Text(s));
 }
 Bytes Names(std::initializer_list<Bytes> names) {
   return Tlv(0x30, Cat(names));
@@ -122,7 +110,7 @@ Bytes KeyIdBytes(const std::uint8_t* field, std::size_t n) {
   return Bytes(field, field + n);
 }
 
-const Bytes kGoodKeyUsage = Ext(kKeyUsage, {0x03, 0x02, 0x05, 0xA0});
+const Bytes kGoodKeyUsage = Extension(kOidKeyUsage, {0x03, 0x02, 0x05, 0xA0});
 
 // ---- Framing ------------------------------------------------------------------
 
@@ -145,7 +133,7 @@ TEST(ExtensionsFraming, CriticalFlagIsSteppedOver) {
   EXPECT_EQ(r.info.keyUsage, 0x0600);
   // The flag's value is not looked at.
   EXPECT_EQ(Parse(Cat({RawTlv(0x30, {0x0E},
-                              Cat({Tlv(0x06, kKeyUsage),
+                              Cat({Tlv(0x06, kOidKeyUsage),
                                    {0x01, 0x01, 0x00},
                                    Tlv(0x04, {0x03, 0x02, 0x01, 0x06})}))}))
                 .info.keyUsage,
@@ -155,7 +143,8 @@ TEST(ExtensionsFraming, CriticalFlagIsSteppedOver) {
 // Quirk: the Extension's own length is not used; the next one starts behind the value.
 TEST(ExtensionsFraming, ExtensionLengthIsNotUsed) {
   const Bytes lying =
-      RawTlv(0x30, {0x00}, Cat({Tlv(0x06, kBasic), Tlv(0x04, {0x30, 0x03, 0x01, 0x01, 0xFF})}));
+      RawTlv(0x30, {0x00},
+             Cat({Tlv(0x06, kOidBasicConstraints), Tlv(0x04, {0x30, 0x03, 0x01, 0x01, 0xFF})}));
   const Result r = Parse(Cat({lying, kGoodKeyUsage}));
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.info.basicConstraintsCA, 1);
@@ -168,15 +157,15 @@ TEST(ExtensionsFraming, BrokenOuterShapeIsMalformed) {
     const char* name;
     Bytes ext;
   } cases[] = {
-      {"NULL instead of OCTET STRING", Tlv(0x30, Cat({Tlv(0x06, kKeyUsage), {0x05, 0x00}}))},
+      {"NULL instead of OCTET STRING", Tlv(0x30, Cat({Tlv(0x06, kOidKeyUsage), {0x05, 0x00}}))},
       {"critical flag 01 02 00 FF",
-       Tlv(0x30, Cat({Tlv(0x06, kKeyUsage), {0x01, 0x02, 0x00, 0xFF}, Tlv(0x04, okValue)}))},
+       Tlv(0x30, Cat({Tlv(0x06, kOidKeyUsage), {0x01, 0x02, 0x00, 0xFF}, Tlv(0x04, okValue)}))},
       {"stray zero byte after the last extension", {0x00}},
-      {"not a SEQUENCE", Tlv(0x31, Cat({Tlv(0x06, kKeyUsage), Tlv(0x04, okValue)}))},
-      {"identifier not an OID", Tlv(0x30, Cat({Tlv(0x04, kKeyUsage), Tlv(0x04, okValue)}))},
+      {"not a SEQUENCE", Tlv(0x31, Cat({Tlv(0x06, kOidKeyUsage), Tlv(0x04, okValue)}))},
+      {"identifier not an OID", Tlv(0x30, Cat({Tlv(0x04, kOidKeyUsage), Tlv(0x04, okValue)}))},
       {"OID length byte past the input", {0x30, 0x03, 0x06, 0x05, 0x55, 0x1D, 0x0F}},
       {"OID length 0x81 read as 129, past the input",
-       Cat({{0x30, 0x0A, 0x06, 0x81}, kKeyUsage, Tlv(0x04, okValue)})},
+       Cat({{0x30, 0x0A, 0x06, 0x81}, kOidKeyUsage, Tlv(0x04, okValue)})},
       {"value past the input", {0x30, 0x08, 0x06, 0x03, 0x55, 0x1D, 0x0F, 0x04, 0x04, 0x03, 0x02}},
       {"nothing behind the OID", {0x30, 0x05, 0x06, 0x03, 0x55, 0x1D, 0x0F}},
       {"only 01 01 behind the OID", {0x30, 0x07, 0x06, 0x03, 0x55, 0x1D, 0x0F, 0x01, 0x01}},
@@ -192,22 +181,22 @@ TEST(ExtensionsFraming, BrokenOuterShapeIsMalformed) {
 }
 
 TEST(ExtensionsFraming, UnknownIdentifiersArePassedOver) {
-  const Bytes text = Tlv(0x0C, Str("v"));
+  const Bytes text = Tlv(0x0C, Text("v"));
   const Bytes ignored[] = {
-      Ext(kPolicies, Tlv(0x30, Tlv(0x30, Tlv(0x06, {0x55, 0x1D, 0x20, 0x00})))),
-      Ext(Private86(6), text),
-      Ext(Private86(0), text),
-      Ext(Private113731(12), text),
-      Ext(Private113731(30), text),
-      Ext(Private5315(0x05, 7), text),
-      Ext(Private5315(0x05, 10), text),
-      Ext(Private5315(0x05, 13), text),
-      Ext(Private5315(0x02, 5), text),
-      Ext(Private5315(0x03, 1), text),                              // only sub-arcs 2 and 5
-      Ext({0x2A, 0x56, 0x0B, 0x07, 0x81, 0x01}, text),              // two-byte final arc
-      Ext({0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x42, 0x01}, text),  // Netscape arc, one short
-      Ext(Cat({kSki, Filler(18)}), text),                           // 21 bytes: no row
-      Ext({}, text),
+      Extension(kOidPolicies, Tlv(0x30, Tlv(0x30, Tlv(0x06, {0x55, 0x1D, 0x20, 0x00})))),
+      Extension(OidX86(6), text),
+      Extension(OidX86(0), text),
+      Extension(OidX113731(12), text),
+      Extension(OidX113731(30), text),
+      Extension(OidX5315(0x05, 7), text),
+      Extension(OidX5315(0x05, 10), text),
+      Extension(OidX5315(0x05, 13), text),
+      Extension(OidX5315(0x02, 5), text),
+      Extension(OidX5315(0x03, 1), text),                                 // only sub-arcs 2 and 5
+      Extension({0x2A, 0x56, 0x0B, 0x07, 0x81, 0x01}, text),              // two-byte final arc
+      Extension({0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x42, 0x01}, text),  // Netscape arc, one short
+      Extension(Cat({kOidSubjectKeyId, Filler(18)}), text),               // 21 bytes: no row
+      Extension({}, text),
   };
   for (const Bytes& ext : ignored) {
     const Result r = Parse(Cat({ext, kGoodKeyUsage}));
@@ -230,16 +219,19 @@ TEST(ExtensionsBits, KeyUsageCountsOnlyTheValueSize) {
       {{0x04, 0x09, 0x09, 0x81}, 0x8100},  // tag, length and unused bits not examined
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Parse(Ext(kKeyUsage, c.value)).info.keyUsage, c.keyUsage)
+    EXPECT_EQ(Parse(Extension(kOidKeyUsage, c.value)).info.keyUsage, c.keyUsage)
         << testing::PrintToString(c.value);
   }
 }
 
 TEST(ExtensionsBits, NetscapeCertType) {
-  EXPECT_EQ(Parse(Ext(kNetscape, {0x03, 0x02, 0x07, 0x80})).info.netscapeCertType, 0x8000);
-  EXPECT_EQ(Parse(Ext(kNetscape, {0x03, 0x03, 0x07, 0x40, 0x80})).info.netscapeCertType, 0x4000);
+  EXPECT_EQ(Parse(Extension(kOidNetscapeCertType, {0x03, 0x02, 0x07, 0x80})).info.netscapeCertType,
+            0x8000);
+  EXPECT_EQ(
+      Parse(Extension(kOidNetscapeCertType, {0x03, 0x03, 0x07, 0x40, 0x80})).info.netscapeCertType,
+      0x4000);
   // Too short to hold a byte of bits: passed over, nothing read beyond it.
-  EXPECT_EQ(Parse(Ext(kNetscape, {0x03, 0x01, 0x00})).info.netscapeCertType, 0);
+  EXPECT_EQ(Parse(Extension(kOidNetscapeCertType, {0x03, 0x01, 0x00})).info.netscapeCertType, 0);
 }
 
 TEST(ExtensionsBits, BasicConstraintsWantsTheCaFlagOnly) {
@@ -254,10 +246,12 @@ TEST(ExtensionsBits, BasicConstraintsWantsTheCaFlagOnly) {
       {{0x30, 0x03, 0x02, 0x01, 0x05}, 0},  // pathLen alone
       {{0x30, 0x02, 0x01, 0x01}, 0},        // BOOLEAN cut by the SEQUENCE
   };
-  const Bytes earlierCa = Ext(kBasic, {0x30, 0x03, 0x01, 0x01, 0xFF});
+  const Bytes earlierCa = Extension(kOidBasicConstraints, {0x30, 0x03, 0x01, 0x01, 0xFF});
   for (const Case& c : cases) {
     // A later basicConstraints replaces the earlier value.
-    EXPECT_EQ(Parse(Cat({earlierCa, Ext(kBasic, c.value)})).info.basicConstraintsCA, c.ca)
+    EXPECT_EQ(
+        Parse(Cat({earlierCa, Extension(kOidBasicConstraints, c.value)})).info.basicConstraintsCA,
+        c.ca)
         << testing::PrintToString(c.value);
   }
 }
@@ -265,69 +259,73 @@ TEST(ExtensionsBits, BasicConstraintsWantsTheCaFlagOnly) {
 // ---- Key identifiers -----------------------------------------------------------
 
 TEST(ExtensionsKeyIds, SubjectKeyIdentifier) {
-  Result r = Parse(Ext(kSki, Tlv(0x04, Filler(20))));
+  Result r = Parse(Extension(kOidSubjectKeyId, Tlv(0x04, Filler(20))));
   EXPECT_EQ(r.info.subjectKeyIdLen, 20);
   EXPECT_EQ(KeyIdBytes(r.info.subjectKeyId, 20), Filler(20));
 
-  r = Parse(Ext(kSki, Tlv(0x04, Filler(21))));
+  r = Parse(Extension(kOidSubjectKeyId, Tlv(0x04, Filler(21))));
   EXPECT_EQ(r.info.subjectKeyIdLen, 21);
   EXPECT_EQ(KeyIdBytes(r.info.subjectKeyId, 21), Bytes(21, 0));
 
-  r = Parse(Ext(kSki, Tlv(0x04, Filler(8))));
+  r = Parse(Extension(kOidSubjectKeyId, Tlv(0x04, Filler(8))));
   EXPECT_EQ(r.info.subjectKeyIdLen, 8);
   EXPECT_EQ(KeyIdBytes(r.info.subjectKeyId, 8), Filler(8));
 }
 
 TEST(ExtensionsKeyIds, AuthorityKeyIdentifier) {
-  Result r = Parse(Ext(kAki, Tlv(0x30, Tlv(0x80, Filler(20)))));
+  Result r = Parse(Extension(kOidAuthorityKeyId, Tlv(0x30, Tlv(0x80, Filler(20)))));
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.info.authorityKeyIdLen, 20);
   EXPECT_EQ(KeyIdBytes(r.info.authorityKeyId, 20), Filler(20));
   EXPECT_EQ(r.info.authorityCertSerialLen, 0);
 
-  r = Parse(Ext(kAki, Tlv(0x30, Tlv(0x80, Filler(21)))));
+  r = Parse(Extension(kOidAuthorityKeyId, Tlv(0x30, Tlv(0x80, Filler(21)))));
   EXPECT_EQ(r.info.authorityKeyIdLen, 21);
   EXPECT_EQ(KeyIdBytes(r.info.authorityKeyId, 21), Bytes(21, 0));
 
   // keyIdentifier, authorityCertIssuer (stepped over), serial with its sign byte dropped.
   const Bytes issuer = Tlv(0xA1, Tlv(0xA4, Tlv(0x30, Filler(12))));
-  r = Parse(Ext(kAki, Tlv(0x30, Cat({Tlv(0x80, Filler(4)), issuer,
-                                     Tlv(0x82, Cat({{0x00}, Filler(8, 0x90)}))}))));
+  r = Parse(Extension(
+      kOidAuthorityKeyId,
+      Tlv(0x30, Cat({Tlv(0x80, Filler(4)), issuer, Tlv(0x82, Cat({{0x00}, Filler(8, 0x90)}))}))));
   EXPECT_EQ(r.info.authorityKeyIdLen, 4);
   EXPECT_EQ(r.info.authorityCertSerialLen, 8);
   EXPECT_EQ(KeyIdBytes(r.info.authorityCertSerial, 8), Filler(8, 0x90));
 
-  r = Parse(Ext(kAki, Tlv(0x30, Tlv(0x82, {0x00}))));
+  r = Parse(Extension(kOidAuthorityKeyId, Tlv(0x30, Tlv(0x82, {0x00}))));
   EXPECT_EQ(r.info.authorityCertSerialLen, 1);
   EXPECT_EQ(r.info.authorityCertSerial[0], 0x00);
 
   // Only one zero byte is dropped; 9 bytes still fit.
-  r = Parse(Ext(kAki, Tlv(0x30, Tlv(0x82, Cat({{0x00, 0x00}, Filler(8)})))));
+  r = Parse(Extension(kOidAuthorityKeyId, Tlv(0x30, Tlv(0x82, Cat({{0x00, 0x00}, Filler(8)})))));
   EXPECT_EQ(r.info.authorityCertSerialLen, 9);
   EXPECT_EQ(KeyIdBytes(r.info.authorityCertSerial, 9), Cat({{0x00}, Filler(8)}));
 
   // 10 bytes are left out, and the walk goes on behind them.
-  r = Parse(Ext(kAki, Tlv(0x30, Cat({Tlv(0x82, Filler(10)), Tlv(0x80, Filler(3))}))));
+  r = Parse(
+      Extension(kOidAuthorityKeyId, Tlv(0x30, Cat({Tlv(0x82, Filler(10)), Tlv(0x80, Filler(3))}))));
   EXPECT_EQ(r.info.authorityCertSerialLen, 0);
   EXPECT_EQ(KeyIdBytes(r.info.authorityCertSerial, 9), Bytes(9, 0));
   EXPECT_EQ(r.info.authorityKeyIdLen, 3);
 
   // Any other field ends the walk over this extension.
-  r = Parse(Ext(kAki, Tlv(0x30, Cat({Tlv(0x83, Filler(2)), Tlv(0x80, Filler(3))}))));
+  r = Parse(
+      Extension(kOidAuthorityKeyId, Tlv(0x30, Cat({Tlv(0x83, Filler(2)), Tlv(0x80, Filler(3))}))));
   EXPECT_EQ(r.info.authorityKeyIdLen, 20);
 }
 
 // Quirk: the serial's length is one byte taken as itself; 0x82 is 130 bytes, not a long form.
 TEST(ExtensionsKeyIds, AuthoritySerialLengthIsOneByte) {
   const Bytes value = Tlv(0x30, Cat({RawTlv(0x82, {0x82}, Filler(130)), Tlv(0x80, Filler(3))}));
-  const Result r = Parse(Ext(kAki, value));
+  const Result r = Parse(Extension(kOidAuthorityKeyId, value));
   EXPECT_EQ(r.info.authorityCertSerialLen, 0);
   EXPECT_EQ(r.info.authorityKeyIdLen, 3);
 }
 
 TEST(ExtensionsKeyIds, AuthorityKeyNotASequenceFailsTheWalk) {
-  EXPECT_FALSE(Parse(Cat({Ext(kAki, Tlv(0x04, Filler(20))), kGoodKeyUsage})).ok);
-  EXPECT_FALSE(Parse(Ext(kAki, {})).ok);
+  EXPECT_FALSE(
+      Parse(Cat({Extension(kOidAuthorityKeyId, Tlv(0x04, Filler(20))), kGoodKeyUsage})).ok);
+  EXPECT_FALSE(Parse(Extension(kOidAuthorityKeyId, {})).ok);
 }
 
 // ---- Alternative names -------------------------------------------------------
@@ -336,18 +334,19 @@ TEST(ExtensionsNames, SubjectAltNameChoices) {
   // Names without a field are stepped over: directoryName, x400Address,
   // ediPartyName, registeredID.
   const Bytes directoryName = Tlv(0xA4, Tlv(0x30, Tlv(0x31, Filler(9))));
-  Result r = Parse(
-      Ext(kSan, Names({Email("a@b.example"), directoryName, Tlv(0xA3, Filler(4)),
-                       Tlv(0xA5, Filler(4)), Tlv(0x88, {0x2A, 0x03}), Uri("http://u.example")})));
+  Result r = Parse(Extension(
+      kOidSan, Names({Email("a@b.example"), directoryName, Tlv(0xA3, Filler(4)),
+                      Tlv(0xA5, Filler(4)), Tlv(0x88, {0x2A, 0x03}), Uri("http://u.example")})));
   EXPECT_STREQ(r.info.sanEmail, "a@b.example");
   EXPECT_STREQ(r.info.sanUri, "http://u.example");
   // A name whose framing is broken still ends the walk.
-  r = Parse(Ext(kSan, Names({Email("a@b"), RawTlv(0xA4, {0x7F}, Filler(3)), Uri("http://u")})));
+  r = Parse(
+      Extension(kOidSan, Names({Email("a@b"), RawTlv(0xA4, {0x7F}, Filler(3)), Uri("http://u")})));
   EXPECT_STREQ(r.info.sanEmail, "a@b");
   EXPECT_STREQ(r.info.sanUri, "");
 
-  r = Parse(Ext(kSan, Names({Dns("d.example"), Tlv(0x87, {192, 0, 2, 1}), Uri("http://u"),
-                             Email("x@y"), Email("z@y")})));
+  r = Parse(Extension(kOidSan, Names({Dns("d.example"), Tlv(0x87, {192, 0, 2, 1}), Uri("http://u"),
+                                      Email("x@y"), Email("z@y")})));
   EXPECT_STREQ(r.info.x5315_100_5_4, "d.example");
   EXPECT_EQ(Bytes(r.info.x5315_100_5_5, r.info.x5315_100_5_5 + 5), Bytes({192, 0, 2, 1, 0}));
   EXPECT_EQ(r.info.sanIpAddressLen, 4);
@@ -357,65 +356,65 @@ TEST(ExtensionsNames, SubjectAltNameChoices) {
 
 TEST(ExtensionsNames, StoreIfFitsAndTheSharedDnsField) {
   const std::string dns254(254, 'd');
-  Result r = Parse(Ext(kSan, Names({Dns(dns254)})));
+  Result r = Parse(Extension(kOidSan, Names({Dns(dns254)})));
   EXPECT_EQ(r.info.x5315_100_5_4, dns254);
 
-  r = Parse(Cat({Ext(kSan, Names({Dns("first")})),
-                 Ext(kSan, Names({Dns(std::string(255, 'd')), Email("after@long")}))}));
+  r = Parse(Cat({Extension(kOidSan, Names({Dns("first")})),
+                 Extension(kOidSan, Names({Dns(std::string(255, 'd')), Email("after@long")}))}));
   EXPECT_STREQ(r.info.x5315_100_5_4, "first");  // 255 bytes leave the field unchanged
   EXPECT_STREQ(r.info.sanEmail, "after@long");  // and the walk goes on behind them
 
   // Last writer wins between the dNSName and the private value, in both orders.
-  r = Parse(Cat(
-      {Ext(kSan, Names({Dns("from.san")})), Ext(Private5315(0x05, 4), Tlv(0x0C, Str("private")))}));
+  r = Parse(Cat({Extension(kOidSan, Names({Dns("from.san")})),
+                 Extension(OidX5315(0x05, 4), Tlv(0x0C, Text("private")))}));
   EXPECT_STREQ(r.info.x5315_100_5_4, "private");
   // The shared address field counts the octets of an address, zero ones
   // included, and holds a text again after a private value.
-  r = Parse(Cat({Ext(Private5315(0x05, 5), Tlv(0x0C, Str("private"))),
-                 Ext(kSan, Names({Tlv(0x87, {10, 0, 0, 1})}))}));
+  r = Parse(Cat({Extension(OidX5315(0x05, 5), Tlv(0x0C, Text("private"))),
+                 Extension(kOidSan, Names({Tlv(0x87, {10, 0, 0, 1})}))}));
   EXPECT_EQ(Bytes(r.info.x5315_100_5_5, r.info.x5315_100_5_5 + 5), Bytes({10, 0, 0, 1, 0}));
   EXPECT_EQ(r.info.sanIpAddressLen, 4);
-  r = Parse(Cat({Ext(kSan, Names({Tlv(0x87, {10, 0, 0, 1})})),
-                 Ext(Private5315(0x05, 5), Tlv(0x0C, Str("private")))}));
+  r = Parse(Cat({Extension(kOidSan, Names({Tlv(0x87, {10, 0, 0, 1})})),
+                 Extension(OidX5315(0x05, 5), Tlv(0x0C, Text("private")))}));
   EXPECT_STREQ(r.info.x5315_100_5_5, "private");
   EXPECT_EQ(r.info.sanIpAddressLen, 0);
 }
 
 TEST(ExtensionsNames, OtherNameByTypeIdentifierLength) {
-  const Bytes abc = Tlv(0x0C, Str("abc"));
-  Result r = Parse(Ext(kSan, Names({OtherName(10, abc), Email("behind@x")})));
+  const Bytes abc = Tlv(0x0C, Text("abc"));
+  Result r = Parse(Extension(kOidSan, Names({OtherName(10, abc), Email("behind@x")})));
   EXPECT_STREQ(r.info.sanUri, "abc");
   EXPECT_STREQ(r.info.sanEmail, "behind@x");
 
-  r = Parse(Ext(kSan, Names({OtherName(9, abc), Email("behind@x")})));
+  r = Parse(Extension(kOidSan, Names({OtherName(9, abc), Email("behind@x")})));
   EXPECT_EQ(r.info.sanOtherName9Len, 3);
   EXPECT_EQ(Bytes(r.info.sanOtherName9, r.info.sanOtherName9 + 4), Bytes({'a', 'b', 'c', 0}));
   EXPECT_STREQ(r.info.sanEmail, "behind@x");
 
   // Another type is stepped over by its length.
-  r = Parse(Ext(kSan, Names({OtherName(8, abc), Email("behind@x")})));
+  r = Parse(Extension(kOidSan, Names({OtherName(8, abc), Email("behind@x")})));
   EXPECT_STREQ(r.info.sanEmail, "behind@x");
   EXPECT_STREQ(r.info.sanUri, "");
 
   // 254 bytes stored without terminator; 255 leave both fields unchanged.
-  r = Parse(Ext(kSan, Names({OtherName(9, Tlv(0x0C, Filler(254)))})));
+  r = Parse(Extension(kOidSan, Names({OtherName(9, Tlv(0x0C, Filler(254)))})));
   EXPECT_EQ(r.info.sanOtherName9Len, 254);
   EXPECT_EQ(Bytes(r.info.sanOtherName9, r.info.sanOtherName9 + 254), Filler(254));
-  r = Parse(Ext(kSan, Names({OtherName(9, Tlv(0x0C, Filler(255))), Email("behind@x")})));
+  r = Parse(Extension(kOidSan, Names({OtherName(9, Tlv(0x0C, Filler(255))), Email("behind@x")})));
   EXPECT_EQ(r.info.sanOtherName9Len, 0);
   EXPECT_STREQ(r.info.sanEmail, "behind@x");
 }
 
 TEST(ExtensionsNames, IssuerAltName) {
-  Result r = Parse(Ext(kIan, Names({Email("ca@x"), Uri("http://ca")})));
+  Result r = Parse(Extension(kOidIan, Names({Email("ca@x"), Uri("http://ca")})));
   EXPECT_STREQ(r.info.ianEmail, "ca@x");
   EXPECT_STREQ(r.info.ianUri, "http://ca");
   EXPECT_STREQ(r.info.sanEmail, "");
 
   // dNSName, iPAddress and otherName have no field in an issuerAltName: stepped over.
   for (const Bytes& other :
-       {Dns("d"), Tlv(0x87, {1, 2, 3, 4}), OtherName(10, Tlv(0x0C, Str("abc")))}) {
-    r = Parse(Ext(kIan, Names({other, Email("ca@x")})));
+       {Dns("d"), Tlv(0x87, {1, 2, 3, 4}), OtherName(10, Tlv(0x0C, Text("abc")))}) {
+    r = Parse(Extension(kOidIan, Names({other, Email("ca@x")})));
     CertExtInfo expected = Presets();
     std::strcpy(expected.ianEmail, "ca@x");
     EXPECT_TRUE(SameRecord(r.info, expected)) << testing::PrintToString(other);
@@ -425,8 +424,9 @@ TEST(ExtensionsNames, IssuerAltName) {
 // ---- Distribution points and OCSP locations -------------------------------------
 
 TEST(ExtensionsUrls, DistributionPoints) {
-  Result r = Parse(Ext(kCrlDp, Tlv(0x30, Cat({Point({Uri("http://1")}), Point({Uri("http://2")}),
-                                              Point({Uri("http://3")})}))));
+  Result r =
+      Parse(Extension(kOidCrlDp, Tlv(0x30, Cat({Point({Uri("http://1")}), Point({Uri("http://2")}),
+                                                Point({Uri("http://3")})}))));
   EXPECT_STREQ(r.info.crlDistPoint1, "http://1");
   EXPECT_STREQ(r.info.crlDistPoint2, "http://3");
 
@@ -434,8 +434,8 @@ TEST(ExtensionsUrls, DistributionPoints) {
   // its reasons and cRLIssuer included.
   const Bytes reasons = Tlv(0x81, {0x07, 0x80});
   const Bytes crlIssuer = Tlv(0xA2, Tlv(0xA4, Tlv(0x30, {})));
-  r = Parse(Ext(
-      kCrlDp,
+  r = Parse(Extension(
+      kOidCrlDp,
       Tlv(0x30, Cat({Point({Uri("http://1a"), Uri("http://1b")}),
                      Tlv(0x30, Cat({Tlv(0xA0, Tlv(0xA0, Uri("http://2"))), reasons, crlIssuer})),
                      Point({Uri("http://3")})}))));
@@ -445,8 +445,8 @@ TEST(ExtensionsUrls, DistributionPoints) {
   // A point named by a directoryName or relative to its issuer, or with no
   // name, gives nothing and does not count; a URI behind a directoryName does.
   const Bytes directoryName = Tlv(0xA4, Tlv(0x30, Tlv(0x31, Filler(9))));
-  r = Parse(Ext(
-      kCrlDp,
+  r = Parse(Extension(
+      kOidCrlDp,
       Tlv(0x30, Cat({Point({directoryName}), Tlv(0x30, Tlv(0xA0, Tlv(0xA1, Tlv(0x30, Filler(5))))),
                      Tlv(0x30, crlIssuer), Point({directoryName, Uri("http://1")}),
                      Point({Uri("http://2")})}))));
@@ -457,56 +457,58 @@ TEST(ExtensionsUrls, DistributionPoints) {
 TEST(ExtensionsUrls, LongUrlsAreCutTo349Bytes) {
   for (std::size_t n : {349u, 350u, 400u}) {
     const std::string url(n, 'u');
-    const Result r = Parse(Ext(kCrlDp, Tlv(0x30, Point({Uri(url)}))));
+    const Result r = Parse(Extension(kOidCrlDp, Tlv(0x30, Point({Uri(url)}))));
     EXPECT_EQ(std::string(r.info.crlDistPoint1), url.substr(0, 349)) << n;
   }
 }
 
 TEST(ExtensionsUrls, OcspLocations) {
-  Result r =
-      Parse(Ext(kAia, Tlv(0x30, Cat({Access(kAdOcsp, "http://o1"), Access(kAdOcsp, "http://o2"),
-                                     Access(kAdOcsp, "http://o3")}))));
+  Result r = Parse(Extension(
+      kOidAia, Tlv(0x30, Cat({Access(kOidAdOcsp, "http://o1"), Access(kOidAdOcsp, "http://o2"),
+                              Access(kOidAdOcsp, "http://o3")}))));
   EXPECT_STREQ(r.info.ocspUrl1, "http://o1");
   EXPECT_STREQ(r.info.ocspUrl2, "http://o3");
 
   // Descriptions of other methods, or of a location other than a URI, are
   // stepped over.
-  r = Parse(
-      Ext(kAia, Tlv(0x30, Cat({Access(kAdOcsp, "http://o1"), Access(kAdCaIssuers, "http://ca"),
-                               Access(kAdOcsp, "http://o2")}))));
+  r = Parse(Extension(
+      kOidAia, Tlv(0x30, Cat({Access(kOidAdOcsp, "http://o1"), Access(kOidAdCaIssuers, "http://ca"),
+                              Access(kOidAdOcsp, "http://o2")}))));
   EXPECT_STREQ(r.info.ocspUrl1, "http://o1");
   EXPECT_STREQ(r.info.ocspUrl2, "http://o2");
-  r = Parse(Ext(kAia, Tlv(0x30, Cat({Access(kAdCaIssuers, "http://ca"),
-                                     Tlv(0x30, Cat({Tlv(0x06, kAdOcsp), Dns("o.example")})),
-                                     Access(kAdOcsp, "http://o1")}))));
+  r = Parse(
+      Extension(kOidAia, Tlv(0x30, Cat({Access(kOidAdCaIssuers, "http://ca"),
+                                        Tlv(0x30, Cat({Tlv(0x06, kOidAdOcsp), Dns("o.example")})),
+                                        Access(kOidAdOcsp, "http://o1")}))));
   EXPECT_STREQ(r.info.ocspUrl1, "http://o1");
   EXPECT_STREQ(r.info.ocspUrl2, "");
 
   const std::string long400(400, 'o');
-  r = Parse(Ext(kAia, Tlv(0x30, Access(kAdOcsp, long400))));
+  r = Parse(Extension(kOidAia, Tlv(0x30, Access(kOidAdOcsp, long400))));
   EXPECT_EQ(std::string(r.info.ocspUrl1), long400.substr(0, 349));
 }
 
 // ---- Private values --------------------------------------------------------------
 
 TEST(ExtensionsPrivate, TextValues) {
-  Result r = Parse(Ext(Private86(3), {0x1E, 0x04, 0x00, 0x41, 0x00, 0x42}));
+  Result r = Parse(Extension(OidX86(3), {0x1E, 0x04, 0x00, 0x41, 0x00, 0x42}));
   EXPECT_STREQ(r.info.x86_11_7_3, "AB");
 
-  r = Parse(Ext(Private86(3), {0x0C, 0x03, 0x61, 0x62, 0x63}));
+  r = Parse(Extension(OidX86(3), {0x0C, 0x03, 0x61, 0x62, 0x63}));
   EXPECT_STREQ(r.info.x86_11_7_3, "abc");
 
   // Other tags are raw bytes, unconverted (a BMPString's zero bytes end up in the text).
-  r = Parse(Ext(Private113731(29), {0x13, 0x02, 0x00, 0x41}));
+  r = Parse(Extension(OidX113731(29), {0x13, 0x02, 0x00, 0x41}));
   EXPECT_EQ(Bytes(r.info.x113731_29, r.info.x113731_29 + 3), Bytes({0x00, 0x41, 0x00}));
 
   // The first and last arcs of each family reach their fields.
-  r = Parse(Cat({Ext(Private86(1), Tlv(0x0C, Str("a1"))), Ext(Private86(5), Tlv(0x0C, Str("a5"))),
-                 Ext(Private113731(9), Tlv(0x0C, Str("b9"))),
-                 Ext(Private5315(0x02, 1), Tlv(0x0C, Str("c1"))),
-                 Ext(Private5315(0x02, 4), Tlv(0x0C, Str("c4"))),
-                 Ext(Private5315(0x05, 1), Tlv(0x0C, Str("d1"))),
-                 Ext(Private5315(0x05, 12), Tlv(0x0C, Str("d12")))}));
+  r = Parse(
+      Cat({Extension(OidX86(1), Tlv(0x0C, Text("a1"))), Extension(OidX86(5), Tlv(0x0C, Text("a5"))),
+           Extension(OidX113731(9), Tlv(0x0C, Text("b9"))),
+           Extension(OidX5315(0x02, 1), Tlv(0x0C, Text("c1"))),
+           Extension(OidX5315(0x02, 4), Tlv(0x0C, Text("c4"))),
+           Extension(OidX5315(0x05, 1), Tlv(0x0C, Text("d1"))),
+           Extension(OidX5315(0x05, 12), Tlv(0x0C, Text("d12")))}));
   EXPECT_STREQ(r.info.x86_11_7_1, "a1");
   EXPECT_STREQ(r.info.x86_11_7_5, "a5");
   EXPECT_STREQ(r.info.x113731_9, "b9");
@@ -516,10 +518,10 @@ TEST(ExtensionsPrivate, TextValues) {
   EXPECT_STREQ(r.info.x5315_100_5_12, "d12");
 
   // Store-if-fits: 254 bytes stored, 255 leave the earlier text.
-  r = Parse(Cat({Ext(Private86(2), Tlv(0x0C, Str(std::string(254, 'x'))))}));
+  r = Parse(Cat({Extension(OidX86(2), Tlv(0x0C, Text(std::string(254, 'x'))))}));
   EXPECT_EQ(std::string(r.info.x86_11_7_2), std::string(254, 'x'));
-  r = Parse(Cat({Ext(Private86(2), Tlv(0x0C, Str("old"))),
-                 Ext(Private86(2), Tlv(0x0C, Str(std::string(255, 'x'))))}));
+  r = Parse(Cat({Extension(OidX86(2), Tlv(0x0C, Text("old"))),
+                 Extension(OidX86(2), Tlv(0x0C, Text(std::string(255, 'x'))))}));
   EXPECT_STREQ(r.info.x86_11_7_2, "old");
 }
 
@@ -527,7 +529,7 @@ TEST(ExtensionsPrivate, TextValues) {
 // count, so text that grows in the ANSI code page survives (the C locale
 // counts as UTF-8 here: U+4E2D U+6587 becomes six bytes from four).
 TEST(ExtensionsPrivate, BmpTextMayGrowWhenConverted) {
-  const Result r = Parse(Ext(Private86(4), {0x1E, 0x04, 0x4E, 0x2D, 0x65, 0x87}));
+  const Result r = Parse(Extension(OidX86(4), {0x1E, 0x04, 0x4E, 0x2D, 0x65, 0x87}));
   EXPECT_STREQ(r.info.x86_11_7_4, "\xE4\xB8\xAD\xE6\x96\x87");
 }
 
@@ -544,7 +546,7 @@ TEST(ExtensionsPrivate, NumericSlot) {
       {{0x1E, 0x04, 0x00, 0x41, 0x00, 0x42}, 0x4142},  // converted text "AB"
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Parse(Ext(Private5315(0x02, 2), c.value)).info.x5315_100_2_2, c.number)
+    EXPECT_EQ(Parse(Extension(OidX5315(0x02, 2), c.value)).info.x5315_100_2_2, c.number)
         << testing::PrintToString(c.value);
   }
 }
@@ -556,27 +558,30 @@ TEST(ExtensionsPrivate, NumericSlot) {
 TEST(ExtensionsLimits, InnerLengthsPastTheValueEndThatExtensionOnly) {
   const Bytes bigLength = {0x84, 0xFF, 0xFF, 0xFF, 0xF0};
   const Bytes bad[] = {
-      Ext(kSki, {0x04, 0x15, 0x01, 0x02}),
-      Ext(kSki, Cat({{0x04}, bigLength})),
-      Ext(kSki, {}),
-      Ext(kBasic, {0x30, 0x05, 0x01, 0x01, 0xFF}),
-      Ext(kSan, {0x30, 0x7F, 0x81, 0x03, 0x61, 0x62, 0x63}),
-      Ext(kSan, Names({RawTlv(0x81, {0x05}, Str("abc"))})),
-      Ext(kSan, Names({RawTlv(0x81, bigLength, Str("abc"))})),
-      Ext(kSan, Names({OtherName(10, RawTlv(0x0C, {0x09}, Str("abc")))})),
-      Ext(kSan, Names({Tlv(0xA0, Cat({{0x06, 0x0A}, Filler(4)}))})),
-      Ext(kIan, {0x30}),
-      Ext(kCrlDp, Tlv(0x30, Tlv(0x30, Tlv(0xA0, Tlv(0xA0, RawTlv(0x86, {0x20}, Str("http://"))))))),
-      Ext(kCrlDp, Tlv(0x30, {0x30, 0x84})),
-      Ext(kAia, Tlv(0x30, Tlv(0x30, Cat({Tlv(0x06, kAdOcsp), RawTlv(0x86, {0x09}, Str("h"))})))),
-      Ext(kAia, Tlv(0x30, Tlv(0x30, RawTlv(0x06, {0x08}, Filler(3))))),
-      Ext(kAki, Tlv(0x30, RawTlv(0x80, {0x14}, Filler(19)))),
-      Ext(kAki, Tlv(0x30, RawTlv(0x82, {0x05}, Filler(2)))),
-      Ext(kAki, {0x30, 0x10, 0x80, 0x01, 0x01}),
-      Ext(Private86(1), {0x0C, 0x05, 0x61, 0x62}),
-      Ext(Private5315(0x02, 2), {0x02, 0x02, 0x01}),
-      Ext(kNetscape, {0x03, 0x02, 0x07}),
-      Ext(kKeyUsage, {}),
+      Extension(kOidSubjectKeyId, {0x04, 0x15, 0x01, 0x02}),
+      Extension(kOidSubjectKeyId, Cat({{0x04}, bigLength})),
+      Extension(kOidSubjectKeyId, {}),
+      Extension(kOidBasicConstraints, {0x30, 0x05, 0x01, 0x01, 0xFF}),
+      Extension(kOidSan, {0x30, 0x7F, 0x81, 0x03, 0x61, 0x62, 0x63}),
+      Extension(kOidSan, Names({RawTlv(0x81, {0x05}, Text("abc"))})),
+      Extension(kOidSan, Names({RawTlv(0x81, bigLength, Text("abc"))})),
+      Extension(kOidSan, Names({OtherName(10, RawTlv(0x0C, {0x09}, Text("abc")))})),
+      Extension(kOidSan, Names({Tlv(0xA0, Cat({{0x06, 0x0A}, Filler(4)}))})),
+      Extension(kOidIan, {0x30}),
+      Extension(kOidCrlDp,
+                Tlv(0x30, Tlv(0x30, Tlv(0xA0, Tlv(0xA0, RawTlv(0x86, {0x20}, Text("http://"))))))),
+      Extension(kOidCrlDp, Tlv(0x30, {0x30, 0x84})),
+      Extension(
+          kOidAia,
+          Tlv(0x30, Tlv(0x30, Cat({Tlv(0x06, kOidAdOcsp), RawTlv(0x86, {0x09}, Text("h"))})))),
+      Extension(kOidAia, Tlv(0x30, Tlv(0x30, RawTlv(0x06, {0x08}, Filler(3))))),
+      Extension(kOidAuthorityKeyId, Tlv(0x30, RawTlv(0x80, {0x14}, Filler(19)))),
+      Extension(kOidAuthorityKeyId, Tlv(0x30, RawTlv(0x82, {0x05}, Filler(2)))),
+      Extension(kOidAuthorityKeyId, {0x30, 0x10, 0x80, 0x01, 0x01}),
+      Extension(OidX86(1), {0x0C, 0x05, 0x61, 0x62}),
+      Extension(OidX5315(0x02, 2), {0x02, 0x02, 0x01}),
+      Extension(kOidNetscapeCertType, {0x03, 0x02, 0x07}),
+      Extension(kOidKeyUsage, {}),
   };
   const CertExtInfo expected = Parse(kGoodKeyUsage).info;
   for (const Bytes& ext : bad) {
@@ -596,33 +601,34 @@ TEST(ExtensionsLimits, BmpPrivateValuesConvertUpTo350Characters) {
     for (std::size_t i = 0; i < n; ++i) units = Cat({units, {hh, ll}});
     return Tlv(0x1E, units);
   };
-  Result r = Parse(Ext(Private86(1), bmp(254, 0x00, 0x41)));
+  Result r = Parse(Extension(OidX86(1), bmp(254, 0x00, 0x41)));
   EXPECT_EQ(std::string(r.info.x86_11_7_1), std::string(254, 'A'));
   // Over 350 characters (700 bytes) a BMPString is passed over unconverted,
   // rather than failing to convert into the buffer (U+4E2D takes three bytes
   // in the C locale's UTF-8) and storing an empty text.
-  r = Parse(
-      Cat({Ext(Private86(1), Tlv(0x0C, Str("old"))), Ext(Private86(1), bmp(351, 0x4E, 0x2D))}));
+  r = Parse(Cat(
+      {Extension(OidX86(1), Tlv(0x0C, Text("old"))), Extension(OidX86(1), bmp(351, 0x4E, 0x2D))}));
   EXPECT_STREQ(r.info.x86_11_7_1, "old");
 }
 
 // Known-good extensions of every kind, used for the cut tests below.
 std::vector<std::pair<Bytes, Bytes>> SampleExtensions() {
   return {
-      {kSki, Tlv(0x04, Filler(20))},
-      {kKeyUsage, {0x03, 0x03, 0x07, 0x80, 0x80}},
-      {kBasic, {0x30, 0x06, 0x01, 0x01, 0xFF, 0x02, 0x01, 0x00}},
-      {kSan, Names({Email("a@b"), Dns("d"), OtherName(10, Tlv(0x0C, Str("abc"))),
-                    OtherName(9, Tlv(0x0C, Str("raw"))), Uri("http://u")})},
-      {kIan, Names({Email("ca@x"), Uri("http://ca")})},
-      {kCrlDp, Tlv(0x30, Cat({Point({Uri("http://1")}), Point({Uri("http://2")})}))},
-      {kAia, Tlv(0x30, Cat({Access(kAdOcsp, "http://o1"), Access(kAdOcsp, "http://o2")}))},
-      {kAki, Tlv(0x30, Cat({Tlv(0x80, Filler(20)), Tlv(0xA1, Tlv(0xA4, Tlv(0x30, Filler(5)))),
-                            Tlv(0x82, Cat({{0x00}, Filler(8, 0x80)}))}))},
-      {kNetscape, {0x03, 0x02, 0x07, 0x80}},
-      {Private86(3), {0x1E, 0x04, 0x00, 0x41, 0x00, 0x42}},
-      {Private5315(0x02, 2), {0x02, 0x02, 0x01, 0x00}},
-      {Private5315(0x05, 4), Tlv(0x0C, Str("private"))},
+      {kOidSubjectKeyId, Tlv(0x04, Filler(20))},
+      {kOidKeyUsage, {0x03, 0x03, 0x07, 0x80, 0x80}},
+      {kOidBasicConstraints, {0x30, 0x06, 0x01, 0x01, 0xFF, 0x02, 0x01, 0x00}},
+      {kOidSan, Names({Email("a@b"), Dns("d"), OtherName(10, Tlv(0x0C, Text("abc"))),
+                       OtherName(9, Tlv(0x0C, Text("raw"))), Uri("http://u")})},
+      {kOidIan, Names({Email("ca@x"), Uri("http://ca")})},
+      {kOidCrlDp, Tlv(0x30, Cat({Point({Uri("http://1")}), Point({Uri("http://2")})}))},
+      {kOidAia, Tlv(0x30, Cat({Access(kOidAdOcsp, "http://o1"), Access(kOidAdOcsp, "http://o2")}))},
+      {kOidAuthorityKeyId,
+       Tlv(0x30, Cat({Tlv(0x80, Filler(20)), Tlv(0xA1, Tlv(0xA4, Tlv(0x30, Filler(5)))),
+                      Tlv(0x82, Cat({{0x00}, Filler(8, 0x80)}))}))},
+      {kOidNetscapeCertType, {0x03, 0x02, 0x07, 0x80}},
+      {OidX86(3), {0x1E, 0x04, 0x00, 0x41, 0x00, 0x42}},
+      {OidX5315(0x02, 2), {0x02, 0x02, 0x01, 0x00}},
+      {OidX5315(0x05, 4), Tlv(0x0C, Text("private"))},
   };
 }
 
@@ -651,7 +657,7 @@ TEST(ExtensionsLimits, EveryCutOfEachValue) {
   for (const auto& [oid, value] : SampleExtensions()) {
     for (std::size_t cut = 0; cut < value.size(); ++cut) {
       const Bytes part(value.begin(), value.begin() + static_cast<std::ptrdiff_t>(cut));
-      EXPECT_EQ(Parse(Ext(oid, part)).ok, oid != kAki || cut != 0)
+      EXPECT_EQ(Parse(Extension(oid, part)).ok, oid != kOidAuthorityKeyId || cut != 0)
           << testing::PrintToString(oid) << cut;
     }
   }

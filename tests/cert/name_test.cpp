@@ -17,6 +17,7 @@
 #include <string>
 
 #include "der/reader.h"
+#include "support/cert_builder.h"
 #include "support/tlv_builder.h"
 
 namespace {
@@ -25,6 +26,7 @@ using kx::cert::CertNameInfo;
 using kxtest::Bytes;
 using kxtest::Cat;
 using kxtest::RawTlv;
+using kxtest::Text;
 using kxtest::Tlv;
 
 constexpr std::uint8_t kPrintable = 0x13;
@@ -33,15 +35,12 @@ constexpr std::uint8_t kUtf8 = 0x0C;
 constexpr std::uint8_t kTeletex = 0x14;
 constexpr std::uint8_t kBmp = 0x1E;
 
-Bytes Str(const std::string& s) {
-  return Bytes(s.begin(), s.end());
-}
 Bytes X520(std::uint8_t last) {
   return {0x55, 0x04, last};
 }
 const Bytes kC = X520(6), kO = X520(10), kOu = X520(11), kCn = X520(3), kL = X520(7);
 const Bytes kDc = {0x09, 0x92, 0x26, 0x89, 0x93, 0xF2, 0x2C, 0x64, 0x01, 0x19};
-const Bytes kEmail = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x01};
+const Bytes& kEmail = kxtest::kOidEmail;
 
 Bytes Atv(const Bytes& oid, std::uint8_t tag, const Bytes& value) {
   return Tlv(0x30, Cat({Tlv(0x06, oid), Tlv(tag, value)}));
@@ -50,7 +49,7 @@ Bytes Rdn(const Bytes& oid, std::uint8_t tag, const Bytes& value) {
   return Tlv(0x31, Atv(oid, tag, value));
 }
 Bytes Rdn(const Bytes& oid, const std::string& printable) {
-  return Rdn(oid, kPrintable, Str(printable));
+  return Rdn(oid, kPrintable, Text(printable));
 }
 
 // Walks the first `length` bytes of `contents`, copied into an exactly sized
@@ -148,12 +147,12 @@ TEST(NameWalk, LaterValueReplacesEarlier) {
 
 TEST(NameWalk, DomainComponentsJoinLastFirst) {
   CertNameInfo info;
-  ASSERT_EQ(Parse(Rdn(kDc, kIa5, Str("x")), info), 0);
+  ASSERT_EQ(Parse(Rdn(kDc, kIa5, Text("x")), info), 0);
   EXPECT_EQ(Filled(info), (Texts{{"DC", "x"}}));
-  ASSERT_EQ(Parse(Cat({Rdn(kDc, kIa5, Str("b")), Rdn(kDc, kIa5, Str("a"))}), info), 0);
+  ASSERT_EQ(Parse(Cat({Rdn(kDc, kIa5, Text("b")), Rdn(kDc, kIa5, Text("a"))}), info), 0);
   EXPECT_EQ(Filled(info), (Texts{{"DC", "a.b"}}));
-  ASSERT_EQ(Parse(Cat({Rdn(kDc, kIa5, Str("com")), Rdn(kCn, "x"), Rdn(kDc, kIa5, Str("ex")),
-                       Rdn(kDc, kIa5, Str("www"))}),
+  ASSERT_EQ(Parse(Cat({Rdn(kDc, kIa5, Text("com")), Rdn(kCn, "x"), Rdn(kDc, kIa5, Text("ex")),
+                       Rdn(kDc, kIa5, Text("www"))}),
                   info),
             0);
   EXPECT_EQ(info.domainComponent, std::string("www.ex.com"));
@@ -164,7 +163,7 @@ TEST(NameWalk, WrongTagsFailAndKeepEarlierFields) {
   const Bytes bad[] = {
       Tlv(0x02, {0x01}),             // no SET
       Tlv(0x31, Tlv(0x02, {0x01})),  // SET without SEQUENCE
-      Tlv(0x31, Tlv(0x30, Cat({Tlv(0x04, kO), Tlv(kPrintable, Str("O"))}))),  // no OID
+      Tlv(0x31, Tlv(0x30, Cat({Tlv(0x04, kO), Tlv(kPrintable, Text("O"))}))),  // no OID
   };
   for (const Bytes& b : bad) {
     CertNameInfo info;
@@ -175,7 +174,7 @@ TEST(NameWalk, WrongTagsFailAndKeepEarlierFields) {
 
 TEST(NameWalk, EveryTruncationFailsExceptAtAnRdnBoundary) {
   const Bytes first = Rdn(kCn, "abc");
-  const Bytes der = Cat({first, Rdn(kO, kBmp, {0x00, 0x41}), Rdn(kL, kUtf8, Str("x"))});
+  const Bytes der = Cat({first, Rdn(kO, kBmp, {0x00, 0x41}), Rdn(kL, kUtf8, Text("x"))});
   const std::size_t second = first.size() + Rdn(kO, kBmp, {0x00, 0x41}).size();
   for (std::size_t cut = 1; cut < der.size(); ++cut) {
     CertNameInfo info;
@@ -203,13 +202,13 @@ TEST(NameValues, StringTypes) {
        {0xD8, 0x3D, 0x00, 0x41},
        "\xEF\xBF\xBD"
        "A"},
-      {"UTF8String", kUtf8, Str("abc"), "abc"},
-      {"TeletexString, read as UTF-8", kTeletex, Str("abc"), "abc"},
+      {"UTF8String", kUtf8, Text("abc"), "abc"},
+      {"TeletexString, read as UTF-8", kTeletex, Text("abc"), "abc"},
       {"UTF8String, invalid byte", kUtf8, {0x61, 0xFF}, "a\xEF\xBF\xBD"},
-      {"UTF8String, 199 bytes", kUtf8, Str(std::string(199, 'u')), std::string(199, 'u')},
-      {"UTF8String, 66 CJK", kUtf8, Str(Repeat(kZhong, 66)), Repeat(kZhong, 66)},
+      {"UTF8String, 199 bytes", kUtf8, Text(std::string(199, 'u')), std::string(199, 'u')},
+      {"UTF8String, 66 CJK", kUtf8, Text(Repeat(kZhong, 66)), Repeat(kZhong, 66)},
       {"UTF8String, stops at a NUL", kUtf8, {0x61, 0x00, 0x62}, "a"},
-      {"IA5String, raw", kIa5, Str("a@b"), "a@b"},
+      {"IA5String, raw", kIa5, Text("a@b"), "a@b"},
       {"a constructed value, raw", 0x30, {0x61, 0x62}, "ab"},
   };
   for (const auto& c : cases) {
@@ -234,15 +233,15 @@ TEST(NameValues, UnrecognisedAttributesAreSkipped) {
   };
   for (const Bytes& oid : skipped) {
     CertNameInfo info;
-    ASSERT_EQ(Parse(Cat({Rdn(oid, kPrintable, Str("skip")), Rdn(kCn, "kept")}), info), 0);
+    ASSERT_EQ(Parse(Cat({Rdn(oid, kPrintable, Text("skip")), Rdn(kCn, "kept")}), info), 0);
     EXPECT_EQ(Filled(info), (Texts{{"CN", "kept"}}));
   }
 }
 
 TEST(NameValues, EmailAndTheThirdByteAlone) {
   CertNameInfo info;
-  ASSERT_EQ(Parse(Cat({Rdn(kEmail, kIa5, Str("a@b.c")), Rdn({0x2A, 0x03, 0x03}, "odd arc")}), info),
-            0);
+  ASSERT_EQ(
+      Parse(Cat({Rdn(kEmail, kIa5, Text("a@b.c")), Rdn({0x2A, 0x03, 0x03}, "odd arc")}), info), 0);
   EXPECT_EQ(Filled(info), (Texts{{"email", "a@b.c"}, {"CN", "odd arc"}}));
 }
 
@@ -250,14 +249,15 @@ TEST(NameValues, EmailAndTheThirdByteAlone) {
 
 TEST(NameQuirks, MultiValuedRdnEndsTheWalk) {
   CertNameInfo info;
-  const Bytes rdn = Tlv(0x31, Cat({Atv(kCn, kPrintable, Str("a")), Atv(kO, kPrintable, Str("b"))}));
+  const Bytes rdn =
+      Tlv(0x31, Cat({Atv(kCn, kPrintable, Text("a")), Atv(kO, kPrintable, Text("b"))}));
   EXPECT_EQ(Parse(Cat({rdn, Rdn(kL, "x")}), info), 0);
   EXPECT_EQ(Filled(info), (Texts{{"CN", "a"}}));
 }
 
 TEST(NameQuirks, SetAndSequenceLengthsAreNotUsed) {
-  const Bytes atv = Atv(kCn, kPrintable, Str("abc"));
-  const Bytes inner = Cat({Tlv(0x06, kCn), Tlv(kPrintable, Str("abc"))});
+  const Bytes atv = Atv(kCn, kPrintable, Text("abc"));
+  const Bytes inner = Cat({Tlv(0x06, kCn), Tlv(kPrintable, Text("abc"))});
   const Bytes rdns[] = {
       RawTlv(0x31, {0x00}, atv),
       RawTlv(0x31, {0x7F}, atv),
@@ -292,15 +292,15 @@ TEST(NameLimits, CjkTextIsCutAtACharacterBoundary) {
   const std::string utf8 = "A" + Repeat(kZhong, 90);
   const std::string cut = "A" + Repeat(kZhong, 84);  // 253 bytes
   CertNameInfo info;
-  ASSERT_EQ(Parse(Cat({Rdn(kCn, kBmp, bmp), Rdn(kO, kIa5, Str(utf8))}), info), 0);
+  ASSERT_EQ(Parse(Cat({Rdn(kCn, kBmp, bmp), Rdn(kO, kIa5, Text(utf8))}), info), 0);
   EXPECT_EQ(info.commonName, cut);
   EXPECT_EQ(info.organization, cut);
 }
 
 TEST(NameLimits, JoinedDomainComponentIsCut) {
   CertNameInfo info;
-  ASSERT_EQ(Parse(Cat({Rdn(kDc, kIa5, Str(std::string(200, 'a'))),
-                       Rdn(kDc, kIa5, Str(std::string(100, 'b')))}),
+  ASSERT_EQ(Parse(Cat({Rdn(kDc, kIa5, Text(std::string(200, 'a'))),
+                       Rdn(kDc, kIa5, Text(std::string(100, 'b')))}),
                   info),
             0);
   EXPECT_EQ(info.domainComponent, std::string(100, 'b') + "." + std::string(154, 'a'));
@@ -313,10 +313,10 @@ TEST(NameLimits, ValuesOverTheWorkingBuffersFail) {
     Bytes rdn;
     std::int32_t result;
   } cases[] = {
-      {"UTF8String of 200 bytes", Rdn(kCn, kUtf8, Str(u200)), -2},
-      {"TeletexString of 200 bytes", Rdn(kCn, kTeletex, Str(u200)), -2},
+      {"UTF8String of 200 bytes", Rdn(kCn, kUtf8, Text(u200)), -2},
+      {"TeletexString of 200 bytes", Rdn(kCn, kTeletex, Text(u200)), -2},
       {"raw value of 400 bytes", Rdn(kCn, kIa5, kxtest::Filler(400, 0x41)), -2},
-      {"raw value of 399 bytes", Rdn(kCn, kIa5, Str(std::string(399, 'r'))), 0},
+      {"raw value of 399 bytes", Rdn(kCn, kIa5, Text(std::string(399, 'r'))), 0},
   };
   for (const auto& c : cases) {
     CertNameInfo info;
@@ -343,10 +343,10 @@ TEST(NameLimits, LengthsPastTheNameOrInLongFormFail) {
       Tlv(0x31, Tlv(0x30, RawTlv(0x06, {0x81, 0x03}, kCn))),  // OID length in long form
       // An OID length byte of 0x80 or more, even where the bytes it would count are there.
       Tlv(0x31,
-          Tlv(0x30, Cat({RawTlv(0x06, {0x85}, kxtest::Filler(133)), Tlv(kPrintable, Str("x"))}))),
-      Tlv(0x31, Tlv(0x30, Cat({Tlv(0x06, kCn), RawTlv(kPrintable, {0x04}, Str("abc"))}))),
+          Tlv(0x30, Cat({RawTlv(0x06, {0x85}, kxtest::Filler(133)), Tlv(kPrintable, Text("x"))}))),
+      Tlv(0x31, Tlv(0x30, Cat({Tlv(0x06, kCn), RawTlv(kPrintable, {0x04}, Text("abc"))}))),
       Tlv(0x31, Tlv(0x30, Cat({Tlv(0x06, kCn),
-                               RawTlv(kPrintable, {0x84, 0xFF, 0xFF, 0xFF, 0xFF}, Str("abc"))}))),
+                               RawTlv(kPrintable, {0x84, 0xFF, 0xFF, 0xFF, 0xFF}, Text("abc"))}))),
       Tlv(0x31, Tlv(0x30, Cat({Tlv(0x06, kCn), Bytes{kPrintable, 0x82, 0x00}}))),
       Tlv(0x31, Tlv(0x30, Cat({Tlv(0x06, kCn)}))),  // no value
   };

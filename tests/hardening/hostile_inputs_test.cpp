@@ -34,15 +34,29 @@ using kxtest::Algorithm;
 using kxtest::Bytes;
 using kxtest::Cat;
 using kxtest::CertParts;
+using kxtest::Extension;
+using kxtest::Extensions;
 using kxtest::Filler;
 using kxtest::Guard;
 using kxtest::GuardedBlock;
 using kxtest::GuardedExports;
 using kxtest::ItemResult;
+using kxtest::kOidAdOcsp;
+using kxtest::kOidAia;
+using kxtest::kOidAuthorityKeyId;
+using kxtest::kOidCn;
+using kxtest::kOidCountry;
+using kxtest::kOidCrlDp;
+using kxtest::kOidIan;
+using kxtest::kOidKeyUsage;
+using kxtest::kOidSan;
+using kxtest::kOidSubjectKeyId;
 using kxtest::LengthField;
 using kxtest::LengthForm;
 using kxtest::Oid;
+using kxtest::OidX86;
 using kxtest::RawTlv;
+using kxtest::Rdn;
 using kxtest::Text;
 using kxtest::Tlv;
 
@@ -60,32 +74,6 @@ std::string Str(const Bytes& b) {
 }
 
 // ---- Certificates and their parts ------------------------------------------------
-
-const Bytes kOidCn = {0x55, 0x04, 0x03};
-const Bytes kOidCountry = {0x55, 0x04, 0x06};
-const Bytes kOidSan = {0x55, 0x1D, 0x11};
-const Bytes kOidIan = {0x55, 0x1D, 0x12};
-const Bytes kOidKeyUsage = {0x55, 0x1D, 0x0F};
-const Bytes kOidSubjectKeyId = {0x55, 0x1D, 0x0E};
-const Bytes kOidAuthorityKeyId = {0x55, 0x1D, 0x23};
-const Bytes kOidCrl = {0x55, 0x1D, 0x1F};
-const Bytes kOidAia = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x01, 0x01};
-const Bytes kOidOcsp = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x30, 0x01};
-Bytes OidX86(std::uint8_t n) {
-  return {0x2A, 0x56, 0x0B, 0x07, n};  // 1.2.86.11.7.n
-}
-
-Bytes Extension(const Bytes& oid, const Bytes& value) {
-  return Tlv(0x30, Cat({Oid(oid), Tlv(0x04, value)}));
-}
-Bytes Extensions(const Bytes& list) {
-  return Tlv(0xA3, Tlv(0x30, list));
-}
-
-// One RDN of one attribute, the value in the element `value`.
-Bytes Rdn(const Bytes& oid, const Bytes& value) {
-  return Tlv(0x31, Tlv(0x30, Cat({Oid(oid), value})));
-}
 
 // A certificate with a few extensions, so that every depth has an element.
 CertParts RichParts() {
@@ -831,9 +819,9 @@ TEST(HostileExtensions, ValuesAgainstTheirFields) {
     const std::string v = letters(n);
     const std::string len = " of " + std::to_string(n);
     const Bytes point = Tlv(0x30, Tlv(0xA0, Tlv(0xA0, Tlv(0x86, Text(v)))));
-    cases.push_back({"CRL distribution point" + len, Extension(kOidCrl, Tlv(0x30, point)),
+    cases.push_back({"CRL distribution point" + len, Extension(kOidCrlDp, Tlv(0x30, point)),
                      KX_ITEM_CRL_DISTRIBUTION_POINT_1, v.substr(0, 349)});
-    const Bytes access = Tlv(0x30, Cat({Oid(kOidOcsp), Tlv(0x86, Text(v))}));
+    const Bytes access = Tlv(0x30, Cat({Oid(kOidAdOcsp), Tlv(0x86, Text(v))}));
     cases.push_back({"OCSP location" + len, Extension(kOidAia, Tlv(0x30, access)),
                      KX_ITEM_OCSP_URL_1, v.substr(0, 349)});
   }

@@ -14,7 +14,13 @@ namespace {
 using kxtest::Bytes;
 using kxtest::Cat;
 using kxtest::CertParts;
+using kxtest::Extension;
+using kxtest::Extensions;
 using kxtest::Filler;
+using kxtest::kOidCn;
+using kxtest::kOidEmail;
+using kxtest::kOidSan;
+using kxtest::kOidSerialNumber;
 using kxtest::Oid;
 using kxtest::RsaKeyInfo;
 using kxtest::Text;
@@ -42,14 +48,6 @@ Item Query(const Bytes& cert, std::uint32_t item) {
   return r;
 }
 
-// An extension: identifier and value.
-Bytes Extension(const Bytes& oid, const Bytes& value) {
-  return Tlv(0x30, Cat({Oid(oid), Tlv(0x04, value)}));
-}
-Bytes Extensions(std::initializer_list<Bytes> list) {
-  return Tlv(0xA3, Tlv(0x30, Cat(list)));
-}
-
 Bytes NameOf(std::initializer_list<std::pair<Bytes, std::string>> attributes) {
   Bytes rdns;
   for (const auto& [oid, value] : attributes) {
@@ -58,11 +56,7 @@ Bytes NameOf(std::initializer_list<std::pair<Bytes, std::string>> attributes) {
   return Tlv(0x30, rdns);
 }
 
-const Bytes kOidCn = {0x55, 0x04, 0x03};
-const Bytes kOidSerial = {0x55, 0x04, 0x05};
-const Bytes kOidEmail = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x01};
-const Bytes kOidSan = {0x55, 0x1D, 0x11};
-const Bytes kOid5315_100_5_9 = {0x2B, 0x06, 0x01, 0x04, 0x01, 0xA9, 0x43, 0x64, 0x05, 0x09};
+const Bytes kOid5315_100_5_9 = kxtest::OidX5315(0x05, 0x09);
 
 // ---- Values ----------------------------------------------------------------------
 
@@ -176,7 +170,7 @@ TEST(GetCertInfoValues, EmailAndSerialFallbacks) {
   EXPECT_EQ(Query(p.Certificate(), KX_ITEM_SAN_EMAIL).text(), "san@example.org");
   EXPECT_EQ(Query(p.Certificate(), KX_ITEM_SUBJECT_SERIAL_NUMBER).text(), "P-59");
 
-  p.subject = NameOf({{kOidEmail, "dn@example.org"}, {kOidSerial, "S-1"}, {kOidCn, "x"}});
+  p.subject = NameOf({{kOidEmail, "dn@example.org"}, {kOidSerialNumber, "S-1"}, {kOidCn, "x"}});
   EXPECT_EQ(Query(p.Certificate(), KX_ITEM_SUBJECT_EMAIL).text(), "dn@example.org");
   EXPECT_EQ(Query(p.Certificate(), KX_ITEM_SAN_EMAIL).text(), "san@example.org");
   EXPECT_EQ(Query(p.Certificate(), KX_ITEM_SUBJECT_SERIAL_NUMBER).text(), "S-1");

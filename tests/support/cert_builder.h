@@ -1,9 +1,11 @@
 // A test-only certificate builder: every TBS field is one member holding
-// its whole encoding, so a case changes one field of a good certificate.
+// its whole encoding, so a case changes one field of a good certificate; and
+// the OIDs, names and extensions the tests build certificates from.
 #ifndef KESTRIX_TESTS_SUPPORT_CERT_BUILDER_H
 #define KESTRIX_TESTS_SUPPORT_CERT_BUILDER_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "support/tlv_builder.h"
@@ -21,6 +23,56 @@ inline Bytes Oid(const Bytes& content) {
 inline Bytes Algorithm(std::uint8_t pkcs1Arc) {
   return Tlv(0x30,
              Cat({Oid({0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, pkcs1Arc}), Tlv(0x05, {})}));
+}
+
+// ---- Object identifiers (content bytes) ----------------------------------------
+
+inline const Bytes kOidCn = {0x55, 0x04, 0x03};
+inline const Bytes kOidSerialNumber = {0x55, 0x04, 0x05};
+inline const Bytes kOidCountry = {0x55, 0x04, 0x06};
+inline const Bytes kOidEmail = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x01};
+inline const Bytes kOidSubjectKeyId = {0x55, 0x1D, 0x0E};
+inline const Bytes kOidKeyUsage = {0x55, 0x1D, 0x0F};
+inline const Bytes kOidSan = {0x55, 0x1D, 0x11};
+inline const Bytes kOidIan = {0x55, 0x1D, 0x12};
+inline const Bytes kOidBasicConstraints = {0x55, 0x1D, 0x13};
+inline const Bytes kOidCrlDp = {0x55, 0x1D, 0x1F};
+inline const Bytes kOidPolicies = {0x55, 0x1D, 0x20};
+inline const Bytes kOidAuthorityKeyId = {0x55, 0x1D, 0x23};
+inline const Bytes kOidAia = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x01, 0x01};
+inline const Bytes kOidAdOcsp = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x30, 0x01};
+inline const Bytes kOidAdCaIssuers = {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x30, 0x02};
+inline const Bytes kOidNetscapeCertType = {0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x42, 0x01, 0x01};
+
+// The private arcs: 1.2.86.11.7.n, 2.16.840.1.113731.n, 1.3.6.1.4.1.5315.100.arc.n.
+inline Bytes OidX86(std::uint8_t n) {
+  return {0x2A, 0x56, 0x0B, 0x07, n};
+}
+inline Bytes OidX113731(std::uint8_t n) {
+  return {0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x43, n};
+}
+inline Bytes OidX5315(std::uint8_t arc, std::uint8_t n) {
+  return {0x2B, 0x06, 0x01, 0x04, 0x01, 0xA9, 0x43, 0x64, arc, n};
+}
+
+// ---- Names and extensions ---------------------------------------------------------
+
+// One RDN of one attribute, the value in the element `value`.
+inline Bytes Rdn(const Bytes& oid, const Bytes& value) {
+  return Tlv(0x31, Tlv(0x30, Cat({Oid(oid), value})));
+}
+
+// An Extension without critical flag: identifier and value.
+inline Bytes Extension(const Bytes& oid, const Bytes& value) {
+  return Tlv(0x30, Cat({Oid(oid), Tlv(0x04, value)}));
+}
+
+// The [3] Extensions of a TBS around the Extension elements.
+inline Bytes Extensions(const Bytes& list) {
+  return Tlv(0xA3, Tlv(0x30, list));
+}
+inline Bytes Extensions(std::initializer_list<Bytes> list) {
+  return Extensions(Cat(list));
 }
 
 // A Name of one RDN: CN=cn.
