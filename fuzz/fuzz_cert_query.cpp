@@ -118,8 +118,8 @@ bool IsHexText(const char* text, std::size_t n, bool upper) {
   return true;
 }
 
-// The value of the last (at most) eight hex digits, as GetIntFromBytes gives
-// the last four serial bytes.
+// The value of the last (at most) eight hex digits, as GetCertInfo gives
+// *numOut from the last four serial bytes.
 std::int32_t HexTailValue(const char* text, std::size_t n) {
   std::uint32_t value = 0;
   for (std::size_t i = n > 8 ? n - 8 : 0; i < n; ++i) {

@@ -122,8 +122,7 @@ Bytes Rdn(std::uint8_t tag, const Bytes& value) {
 std::string CommonName(const Bytes& name) {
   kx::cert::CertNameInfo info;
   std::memset(&info, 0xA5, sizeof info);
-  EXPECT_EQ(
-      kx::cert::GetNameInfoFromDER(name.data(), static_cast<std::int32_t>(name.size()), &info), 0);
+  EXPECT_TRUE(kx::cert::GetNameInfoFromDER(kx::der::MakeReader(name.data(), name.size()), info));
   return std::string(info.commonName, strnlen(info.commonName, sizeof info.commonName));
 }
 
@@ -165,10 +164,10 @@ TEST_F(CodePageText, CjkTextIsCutAtACharacterBoundary) {
 TEST_F(CodePageText, BmpToAnsiUsesTheRoomOfTheValue) {
   const std::uint8_t zhongGuo[] = {0x4E, 0x2D, 0x56, 0xFD};
   char out[8] = {};
-  const std::int32_t n = kx::cert::BmpToAnsi(zhongGuo, 4, out, 4);
-  EXPECT_EQ(Hex(std::string(out, static_cast<std::size_t>(n))),
-            Hex(Pick("\xD6\xD0\xB9\xFA", "??")));
-  EXPECT_EQ(kx::cert::BmpToAnsi(zhongGuo, 4, out, 3), page_ == 936 ? 0 : 2);
+  const kx::der::Reader value = kx::der::MakeReader(zhongGuo, 4);
+  const std::size_t n = kx::cert::BmpToAnsi(value, out, 4);
+  EXPECT_EQ(Hex(std::string(out, n)), Hex(Pick("\xD6\xD0\xB9\xFA", "??")));
+  EXPECT_EQ(kx::cert::BmpToAnsi(value, out, 3), page_ == 936 ? 0u : 2u);
 }
 
 TEST_F(CodePageText, Utf8ToAnsiIsWholeOrEmpty) {
@@ -176,10 +175,10 @@ TEST_F(CodePageText, Utf8ToAnsiIsWholeOrEmpty) {
   const std::size_t whole = page_ == 936 ? 5 : 3;  // the text and its terminator
   char out[8];
   std::memset(out, 'z', sizeof out);
-  EXPECT_EQ(kx::cert::Utf8ToAnsi(zhongGuo, out, static_cast<std::int32_t>(whole)), 0);
+  kx::cert::Utf8ToAnsi(zhongGuo, out, whole);
   EXPECT_EQ(Hex(out), Hex(Pick("\xD6\xD0\xB9\xFA", "??")));
   std::memset(out, 'z', sizeof out);
-  kx::cert::Utf8ToAnsi(zhongGuo, out, static_cast<std::int32_t>(whole - 1));
+  kx::cert::Utf8ToAnsi(zhongGuo, out, whole - 1);
   EXPECT_STREQ(out, "");
   EXPECT_EQ(out[whole - 1], 'z');
 }
