@@ -51,7 +51,7 @@ bool StoreBytesIfFit(std::uint8_t (&field)[N], const der::Reader& value) {
 // A name text cut to fit its field: at most N - 1 bytes, never ending inside
 // a character of the ANSI code page, always terminated.
 template <std::size_t N>
-void CopyTextCut(char (&field)[N], const char* text, std::size_t length) {
+KX_HOT_INLINE void CopyTextCut(char (&field)[N], const char* text, std::size_t length) {
   const std::size_t kept = length < N ? length : platform::AnsiPrefixLength(text, length, N - 1);
   if (kept != 0) std::memmove(field, text, kept);
   field[kept] = '\0';

@@ -13,6 +13,14 @@
 
 #include "der/length.h"
 
+// The element reads below sit in every walker's inner loop: always inlined,
+// so that a walker's size never turns them into calls.
+#if defined(__GNUC__)
+#define KX_HOT_INLINE inline __attribute__((always_inline))
+#else
+#define KX_HOT_INLINE inline
+#endif
+
 namespace kx::der {
 
 // Tag bytes the walkers test for.
@@ -148,7 +156,7 @@ Reader VouchedElement(const std::uint8_t* element);
 void CopyBytes(const Reader& r, std::uint8_t* dst);
 
 // Reads a length field by the library's table of length forms (length.cpp).
-[[nodiscard]] inline bool ReadLength(Reader& r, LengthField& out) {
+[[nodiscard]] KX_HOT_INLINE bool ReadLength(Reader& r, LengthField& out) {
   Reader h = r;
   std::uint8_t first = 0;
   if (!ReadByte(h, first)) return false;
@@ -165,7 +173,7 @@ void CopyBytes(const Reader& r, std::uint8_t* dst);
 }
 
 // Reads one element: tag, length field and a content that must lie inside r.
-[[nodiscard]] inline bool ReadElement(Reader& r, Element& out) {
+[[nodiscard]] KX_HOT_INLINE bool ReadElement(Reader& r, Element& out) {
   Reader h = r;
   std::uint8_t tag = 0;
   LengthField length{};
@@ -179,7 +187,7 @@ void CopyBytes(const Reader& r, std::uint8_t* dst);
 }
 
 // ReadElement, and the tag must be `tag`; on a different tag r is unchanged.
-[[nodiscard]] inline bool ReadExpected(Reader& r, std::uint8_t tag, Element& out) {
+[[nodiscard]] KX_HOT_INLINE bool ReadExpected(Reader& r, std::uint8_t tag, Element& out) {
   std::uint8_t next = 0;
   if (!PeekByte(r, next) || next != tag) return false;
   return ReadElement(r, out);
