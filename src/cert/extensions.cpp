@@ -168,11 +168,12 @@ TextField FieldForName(const NameFields& fields, std::uint8_t tag) {
 enum class OtherNameRead { kTaken, kOtherType, kBroken };
 OtherNameRead TakeOtherName(Reader& names, CertExtInfo& info) {
   Reader r = names;
-  Reader typeIdHeader{};
+  if (!der::EnterHeaderOnly(r)) return OtherNameRead::kBroken;
+  // The identifier's length byte decides before its bytes are read.
+  Reader typeIdHeader = r;
   std::uint8_t typeIdTag = 0;
   std::uint8_t typeIdLength = 0;
-  if (!der::EnterHeaderOnly(r) || !der::PeekBytes(r, 2, typeIdHeader) ||
-      !der::ReadTag(typeIdHeader, typeIdTag) || !der::ReadByte(typeIdHeader, typeIdLength)) {
+  if (!der::ReadTag(typeIdHeader, typeIdTag) || !der::ReadByte(typeIdHeader, typeIdLength)) {
     return OtherNameRead::kBroken;
   }
   if (typeIdLength != kOtherNameTypeIdUri && typeIdLength != kOtherNameTypeIdRaw) {

@@ -18,8 +18,11 @@ bool EnterOuterSequence(Reader& cert) {
   Reader h = cert;
   std::uint8_t tag = 0;
   std::uint8_t first = 0;
-  if (!der::ReadTag(h, tag) || !der::PeekByte(h, first) || first > 0x84) return false;
-  return der::EnterHeaderOnly(cert, der::kTagSequence);
+  if (!der::ReadTag(h, tag) || tag != der::kTagSequence || !der::PeekByte(h, first) ||
+      first > 0x84) {
+    return false;
+  }
+  return der::EnterHeaderOnly(cert);
 }
 
 // The signature value: the BIT STRING's content without its unused-bits

@@ -22,7 +22,6 @@ enum class Fault : std::uint8_t {
   kSubjectPublicKeyInfo,
   kUniqueIdentifier,
   kExtensions,
-  kTooLarge,  // a part larger than the caller's buffer for it
   // A PKCS#10 request.
   kRequestFrame,         // outer SEQUENCE, info, signatureAlgorithm or signature
   kRequestVersion,       // not the three bytes 02 01 vv
