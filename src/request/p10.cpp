@@ -31,21 +31,21 @@ bool EnterRequest(Reader available, Reader& request) {
 // An AlgorithmIdentifier, stepped over by its own length; its first element
 // is the identifier, classified into `code`.
 // Quirk: the identifier's tag is not examined; the parameters are not read.
-bool ReadAlgorithm(Reader& r, std::int32_t* code) {
+bool ReadAlgorithm(Reader& r, std::int32_t& code) {
   Element algorithm{};
   Element oid{};
   if (!der::ReadExpected(r, der::kTagSequence, algorithm) ||
       !der::ReadElement(algorithm.content, oid)) {
     return false;
   }
-  *code = cert::GetAlgIDFromDER(oid.content);
+  code = cert::GetAlgIDFromDER(oid.content);
   return true;
 }
 
 // A BIT STRING's bits, less its first octet when `always` or when that
 // octet is zero, copied to `out` (at most `capacity` bytes).
 bool ReadBits(Reader& r, bool always, std::uint8_t* out, std::size_t capacity,
-              std::int32_t* length) {
+              std::int32_t& length) {
   Element bits{};
   if (!der::ReadExpected(r, der::kTagBitString, bits)) return false;
   std::uint8_t first = 0;
@@ -54,7 +54,7 @@ bool ReadBits(Reader& r, bool always, std::uint8_t* out, std::size_t capacity,
   if (hasFirst && (always || first == 0x00)) (void)der::Skip(bits.content, 1);
   if (der::Remaining(bits.content) > capacity) return false;
   der::CopyBytes(bits.content, out);
-  *length = static_cast<std::int32_t>(der::Remaining(bits.content));
+  length = static_cast<std::int32_t>(der::Remaining(bits.content));
   return true;
 }
 
@@ -82,11 +82,11 @@ Fault GetPKCS10RequestInfo(Reader der, Element& info, P10Request& out) {
   }
   if (der::Remaining(request) <= kTrailingSlack) return Fault::kNone;
   // Stepped over by its own length, so any parameters (or none) are fine.
-  if (!ReadAlgorithm(request, &out.signatureAlg)) return Fault::kRequestFrame;
+  if (!ReadAlgorithm(request, out.signatureAlg)) return Fault::kRequestFrame;
   if (der::Remaining(request) <= kTrailingSlack) return Fault::kNone;
   // The signature value as getTVL gives it: one zero unused-bits octet dropped.
   std::int32_t length = 0;
-  if (!ReadBits(request, false, out.signature, kMaxSignatureSize, &length)) {
+  if (!ReadBits(request, false, out.signature, kMaxSignatureSize, length)) {
     return Fault::kRequestFrame;
   }
   out.signatureLen = length;
@@ -120,7 +120,7 @@ Fault DecodePKCS10Request(Reader der, P10Request& out) {
   }
   out.publicKeyAlg = cert::GetAlgIDFromDER(oid.content);
   //   attributes    [0] Attributes }  -- not read
-  if (!ReadBits(algorithm, true, out.publicKey, kMaxKeySize, &out.publicKeyLen)) {
+  if (!ReadBits(algorithm, true, out.publicKey, kMaxKeySize, out.publicKeyLen)) {
     return Fault::kRequestPublicKey;
   }
   return Fault::kNone;
