@@ -126,16 +126,18 @@ bool ReadValidity(Reader& tbs, CertBasicInfo& basic) {
 //                                       subjectPublicKey BIT STRING }
 // We want the key's bits only: the algorithm (DSA domain parameters or an
 // explicit curve included) is stepped over by its length.
-// Quirk: what follows the key BIT STRING inside the SEQUENCE is not read.
+// Quirk: the SEQUENCE is entered without using its length; the walk goes on
+// right after the key BIT STRING.
 bool ReadSubjectPublicKey(Reader& tbs, CertBasicInfo& basic) {
-  Element info{};
+  Reader r = tbs;
   Element algorithm{};
   Element key{};
-  if (!der::ReadExpected(tbs, der::kTagSequence, info) ||
-      !der::ReadExpected(info.content, der::kTagSequence, algorithm) ||
-      !der::ReadExpected(info.content, der::kTagBitString, key)) {
+  if (!der::EnterHeaderOnly(r, der::kTagSequence) ||
+      !der::ReadExpected(r, der::kTagSequence, algorithm) ||
+      !der::ReadExpected(r, der::kTagBitString, key)) {
     return false;
   }
+  tbs = r;
   std::uint8_t unusedBits = 0;
   if (der::PeekByte(key.content, unusedBits) && unusedBits == 0x00) (void)der::Skip(key.content, 1);
   StoreOrMark(basic.subjectPublicKey, basic.subjectPublicKeyLen, key.content);

@@ -23,7 +23,8 @@ enum class Fault : std::uint8_t {
   kUniqueIdentifier,
   kExtensions,
   // A PKCS#10 request.
-  kRequestFrame,         // outer SEQUENCE, info, signatureAlgorithm or signature
+  kRequestFrame,         // outer SEQUENCE, info's framing, signatureAlgorithm or signature
+  kRequestInfo,          // a certificationRequestInfo that is no SEQUENCE
   kRequestVersion,       // not the three bytes 02 01 vv
   kRequestVersionValue,  // a version other than 0
   kRequestSubject,

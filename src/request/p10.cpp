@@ -77,9 +77,8 @@ Fault ReadVersion(Reader& info, std::int32_t& version) {
 
 Fault GetPKCS10RequestInfo(Reader der, Element& info, P10Request& out) {
   Reader request{};
-  if (!EnterRequest(der, request) || !der::ReadExpected(request, der::kTagSequence, info)) {
-    return Fault::kRequestFrame;
-  }
+  // The info's tag is examined by its decoder, not here.
+  if (!EnterRequest(der, request) || !der::ReadElement(request, info)) return Fault::kRequestFrame;
   if (der::Remaining(request) <= kTrailingSlack) return Fault::kNone;
   // Stepped over by its own length, so any parameters (or none) are fine.
   if (!ReadAlgorithm(request, out.signatureAlg)) return Fault::kRequestFrame;
@@ -97,6 +96,7 @@ Fault DecodePKCS10Request(Reader der, P10Request& out) {
   // CertificationRequestInfo ::= SEQUENCE {
   Element info{};
   if (const Fault f = GetPKCS10RequestInfo(der, info, out); f != Fault::kNone) return f;
+  if (info.tag != der::kTagSequence) return Fault::kRequestInfo;
   Reader r = info.content;
   //   version       INTEGER { v1(0) },
   if (const Fault f = ReadVersion(r, out.version); f != Fault::kNone) return f;

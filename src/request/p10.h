@@ -29,10 +29,10 @@ struct P10Request {
 
 // Splits the request in `der` (the bytes available; the request's extent is
 // its outer header's size, which must lie inside them) into the
-// certificationRequestInfo element (`info`), and the signature algorithm code
-// and signature value into `request`. When at most 10 bytes follow the info
-// or the signature algorithm, succeeds with the outputs behind them
-// untouched. Returns Fault::kNone or Fault::kRequestFrame.
+// certificationRequestInfo element (`info`, whatever its tag), and the
+// signature algorithm code and signature value into `request`. When at most 10 bytes follow the
+// info or the signature algorithm, succeeds with the outputs behind them untouched. Returns
+// Fault::kNone or Fault::kRequestFrame.
 Fault GetPKCS10RequestInfo(der::Reader der, der::Element& info, P10Request& request);
 
 // Decodes the request in `der` into `request`. Returns Fault::kNone or where

@@ -158,6 +158,21 @@ TEST(TbsValues, ExtensionsAreDecodedIntoTheirRecord) {
   EXPECT_EQ(Decode(p.Certificate()).rc, Fault::kNone);
 }
 
+// The walk goes on right after the key BIT STRING, whatever length the
+// SubjectPublicKeyInfo SEQUENCE declares.
+TEST(TbsValues, WalkContinuesAfterTheKeyBitString) {
+  const Bytes content = Cat({Algorithm(0x01), Tlv(0x03, Cat({{0x00}, Filler(12)}))});
+  CertParts p;
+  p.tail = Cat({Tlv(0x81, {0x00, 0xAB}), Tlv(0xA3, Tlv(0x30, {}))});
+  for (const std::uint8_t declared : {std::uint8_t{0}, std::uint8_t{5}, std::uint8_t{0x7F}}) {
+    p.keyInfo = RawTlv(0x30, {declared}, content);
+    const Decoded d = Decode(p.Certificate());
+    ASSERT_EQ(d.rc, Fault::kNone) << "declared " << int{declared};
+    EXPECT_EQ(d.basic->subjectPublicKeyLen, 12);
+    EXPECT_EQ(d.basic->issuerUniqueIDLen, 1) << "declared " << int{declared};
+  }
+}
+
 // ---- Limits ----------------------------------------------------------------------
 
 TEST(TbsLimits, LargeKeyAndSignatureAreRecordedByLengthOnly) {

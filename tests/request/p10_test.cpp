@@ -154,7 +154,7 @@ TEST(RequestFraming, MalformedElementsAreRefused) {
       {"outer tag", Tlv(0x31, body), kx::Fault::kRequestFrame},
       {"outer length past the bytes", Past(0x30, body, 1), kx::Fault::kRequestFrame},
       {"request cut short", Drop(g.Der(), 1), kx::Fault::kRequestFrame},
-      {"info tag", Tlv(0x30, Cat({Tlv(0x31, infoContent), g.tail})), kx::Fault::kRequestFrame},
+      {"info tag", Tlv(0x30, Cat({Tlv(0x31, infoContent), g.tail})), kx::Fault::kRequestInfo},
       {"info past the request", Tlv(0x30, Past(0x30, infoContent, 200)), kx::Fault::kRequestFrame},
       {"info holds the version alone", Tlv(0x30, Cat({Tlv(0x30, g.version), g.tail})),
        kx::Fault::kRequestSubject},
@@ -217,6 +217,8 @@ TEST(RequestFraming, DiagnosticsOnStandardOutput) {
        "GetPKCS10RequestInfo error ret=-2\n"},
       {V(Tlv(0x02, {0x01})), kx::Fault::kRequestVersionValue, "Version error\n"},
       {V(Tlv(0x02, {0x00, 0x00})), kx::Fault::kRequestVersion, ""},
+      {Tlv(0x30, Cat({Tlv(0x31, RequestParts().Info()), RequestParts().tail})),
+       kx::Fault::kRequestInfo, ""},
       {RequestParts().Der(), kx::Fault::kNone, ""},
   };
   for (const auto& c : cases) {
