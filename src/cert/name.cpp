@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "cert/store.h"
 #include "der/quirks.h"
@@ -23,6 +21,12 @@ using der::Reader;
 constexpr std::size_t kOidBufferSize = 20;
 constexpr std::size_t kValueBufferSize = 400;
 constexpr std::size_t kUtf8WorkSize = 200;
+
+// The UTF-16 units a conversion works on live on the stack. Every character
+// takes at least one byte in any code page, and no character has more than
+// two units, so a text of more units than twice its room cannot fit: no
+// caller's room needs more units than these.
+constexpr std::size_t kMaxUnits = 1024;
 
 constexpr std::uint8_t kOidEmailAddress[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x01};
 constexpr std::uint8_t kOidDomainComponent[] = {0x09, 0x92, 0x26, 0x89, 0x93,
@@ -220,15 +224,14 @@ bool FillNameInfo(Reader name, CertNameInfo& info) {
 std::size_t BmpToAnsi(Reader value, char* out, std::size_t capacity) {
   // An odd last byte is no unit and is left out.
   const std::size_t unitCount = der::Remaining(value) / 2;
-  if (unitCount == 0 || capacity == 0) return 0;
-  const std::unique_ptr<char16_t[]> units(new (std::nothrow) char16_t[unitCount]);
-  if (!units) return 0;
+  if (unitCount == 0 || unitCount > std::min(2 * capacity, kMaxUnits)) return 0;
+  char16_t units[kMaxUnits];
   for (std::size_t k = 0; k < unitCount; ++k) {
     std::uint64_t unit = 0;
     (void)der::ReadBigEndian(value, 2, unit);  // big-endian units, first byte high
     units[k] = static_cast<char16_t>(unit);
   }
-  return platform::WideToAnsi(units.get(), unitCount, out, capacity);
+  return platform::WideToAnsi(units, unitCount, out, capacity);
 }
 
 void Utf8ToAnsi(const char* utf8, char* out, std::size_t capacity) {
@@ -244,11 +247,11 @@ void Utf8ToAnsi(const char* utf8, char* out, std::size_t capacity) {
     return;
   }
   const std::size_t unitCount = platform::Utf8ToWide(utf8, length, nullptr, 0);
-  if (unitCount == 0) return;
-  const std::unique_ptr<char16_t[]> units(new (std::nothrow) char16_t[unitCount]);
-  if (!units || platform::Utf8ToWide(utf8, length, units.get(), unitCount) != unitCount) return;
+  if (unitCount == 0 || unitCount > std::min(2 * (capacity - 1), kMaxUnits)) return;
+  char16_t units[kMaxUnits];
+  if (platform::Utf8ToWide(utf8, length, units, unitCount) != unitCount) return;
   // All of the text and its terminator, or an empty text.
-  const std::size_t written = platform::WideToAnsi(units.get(), unitCount, out, capacity - 1);
+  const std::size_t written = platform::WideToAnsi(units, unitCount, out, capacity - 1);
   out[written] = '\0';
 }
 

@@ -29,12 +29,15 @@ void PrepareCertNameInfo(CertNameInfo& info);
 // Converts a BMPString value (UTF-16 big-endian units; an odd last byte is
 // ignored) to the ANSI code page into `out`, which has room for `capacity`
 // bytes. Writes no terminator. Returns the number of bytes written, 0 when
-// the text cannot be converted or does not fit.
+// the text cannot be converted or does not fit (a value of more than 1024
+// units is not converted: no room below 513 bytes could take it). Allocates
+// nothing.
 std::size_t BmpToAnsi(der::Reader value, char* out, std::size_t capacity);
 
 // Converts the NUL-terminated UTF-8 text `utf8` to the ANSI code page into
 // `out`, at most `capacity` bytes with the terminator. The text is empty when
-// the conversion fails or does not fit.
+// the conversion fails or does not fit (as BmpToAnsi, a text of more than
+// 1024 UTF-16 units is not converted). Allocates nothing.
 void Utf8ToAnsi(const char* utf8, char* out, std::size_t capacity);
 
 }  // namespace kx::cert
