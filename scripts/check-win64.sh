@@ -2,7 +2,8 @@
 # Builds the 64-bit Windows DLL and a caller that loads it with LoadLibrary,
 # then runs the caller under Wine: every export looked up by its undecorated
 # name and called once on the bundled samples, the text conversion being the
-# real MultiByteToWideChar/WideCharToMultiByte. Then builds the GoogleTest
+# real MultiByteToWideChar/WideCharToMultiByte. A second caller checks the
+# certificate each thread keeps, with threads, and the DLL unloaded under them. Then builds the GoogleTest
 # suite as a Windows program (build-win64-tests/) and runs it under code
 # page 936 and under code page 1252, adding its counts to the totals.
 set -euo pipefail
@@ -11,7 +12,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 build=build-win64
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
   -DKESTRIX_TESTS=OFF -DKESTRIX_BENCH=OFF -DKESTRIX_TOOLS=OFF -DKESTRIX_WERROR=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target kestrix kestrix_caller
+cmake --build "$build" -j"$(nproc)" --target kestrix kestrix_caller kestrix_thread_caller
 
 wine=/usr/lib/wine/wine64
 export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all
@@ -24,6 +25,15 @@ timeout 600 "$wine" "$build/tests/windows/kestrix_caller.exe" "$build/kestrix.dl
 answered="$(sed -n 's/^caller: \([0-9]*\) of 11 exports answered as expected$/\1/p' "$log")"
 passed=${answered:-0}
 failed=$((11 - passed))
+
+# The certificate each thread keeps: answers as fresh decodes, two threads
+# alternating, the DLL unloaded under running threads.
+timeout 600 "$wine" "$build/tests/windows/kestrix_thread_caller.exe" "$build/kestrix.dll" \
+  samples/cert-rsa2048.der samples/certs/utf8-cjk.der 2>/dev/null | tr -d '\r' | tee "$log" ||
+  true
+checks="$(sed -n 's/^thread caller: \([0-9]*\) of 4 checks passed$/\1/p' "$log")"
+passed=$((passed + ${checks:-0}))
+failed=$((failed + 4 - ${checks:-0}))
 
 # The real code-page conversion: the UTF8String CN "中国 测试" comes out in
 # code page 936 (GBK) under a Chinese locale, and as the default character

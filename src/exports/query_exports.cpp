@@ -1,10 +1,11 @@
 // The certificate queries: GetCertInfo, GetUsrPubKey and GetPreCertVerified.
-// Each decodes the certificate afresh into records on its own stack.
-#include "cert/tbs.h"
+// Each answers from the records of the certificate's decode, which a thread
+// asking again about the certificate it asked about last does not repeat.
 #include "exports/certificate_parts.h"
 #include "exports/status.h"
 #include "kestrix.h"
 #include "query/item_query.h"
+#include "query/last_certificate.h"
 #include "query/user_key.h"
 #include "query/validity.h"
 
@@ -21,8 +22,10 @@ int32_t KESTRIX_CALL GetCertInfo(int32_t /*certLen*/, const unsigned char* cert,
   *numOut = 0;
   *lenOut = 0;
   if (cert == nullptr) return KX_ERR_MALFORMED;
-  kx::cert::CertRecords records;
-  const Fault fault = kx::cert::DecodeCertificateForQuery(kx::der::VouchedElement(cert), records);
+  kx::cert::CertRecords scratch;
+  Fault fault = Fault::kNone;
+  const kx::cert::CertRecords& records =
+      kx::query::DecodeOrRecall(kx::der::VouchedElement(cert), scratch, fault);
   if (fault != Fault::kNone) return StatusOf(fault);
   const kx::query::Answer answer = kx::query::AnswerItem(records, item);
   if (answer.refused) return KX_ERR_MALFORMED;
@@ -32,12 +35,14 @@ int32_t KESTRIX_CALL GetCertInfo(int32_t /*certLen*/, const unsigned char* cert,
 
 int32_t KESTRIX_CALL GetUsrPubKey(const unsigned char* cert, unsigned char* keyOut,
                                   int32_t* keyLen) {
-  kx::cert::CertRecords records;
-  const Fault fault =
-      cert == nullptr ? Fault::kCertificateFrame
-                      : kx::cert::DecodeCertificateForQuery(kx::der::VouchedElement(cert), records);
+  kx::cert::CertRecords scratch;
+  Fault fault = Fault::kCertificateFrame;
   kx::query::Answer key;
-  if (fault == Fault::kNone) key = kx::query::AnswerItem(records, KX_ITEM_PUBLIC_KEY_AGAIN);
+  if (cert != nullptr) {
+    const kx::cert::CertRecords& records =
+        kx::query::DecodeOrRecall(kx::der::VouchedElement(cert), scratch, fault);
+    if (fault == Fault::kNone) key = kx::query::AnswerItem(records, KX_ITEM_PUBLIC_KEY_AGAIN);
+  }
   if (fault != Fault::kNone || key.refused) {
     const int32_t status = fault != Fault::kNone ? StatusOf(fault) : KX_ERR_MALFORMED;
     kx::exports::PrintDiagnostic(kx::exports::Diagnostic::kGetCertInfo, status);
@@ -62,8 +67,9 @@ int32_t KESTRIX_CALL GetPreCertVerified(int32_t /*certLen*/, const unsigned char
   const Reader whole = kx::der::VouchedElement(cert);
   kx::query::Validity validity = kx::query::Validity::kUnreadable;
   {
-    kx::cert::CertRecords records;
-    const Fault fault = kx::cert::DecodeCertificateForQuery(whole, records);
+    kx::cert::CertRecords scratch;
+    Fault fault = Fault::kNone;
+    const kx::cert::CertRecords& records = kx::query::DecodeOrRecall(whole, scratch, fault);
     if (fault != Fault::kNone) return StatusOf(fault);
     validity = kx::query::CheckValidity(records.basic, checkTime);
   }

@@ -7,6 +7,7 @@
 #define KESTRIX_PLATFORM_TEXT_H
 
 #include <cstddef>
+#include <cstdint>
 
 namespace kx::platform {
 
@@ -28,6 +29,13 @@ std::size_t AnsiPrefixLength(const char* text, std::size_t length, std::size_t l
 
 // True when the ANSI code page is UTF-8 (the C/POSIX locale included).
 [[nodiscard]] bool AnsiIsUtf8();
+
+// The code page of the calling thread's conversions, when converting into it
+// needs nothing that can run out (no memory, no converter to open), so that
+// the same input always converts alike: on Windows the ANSI code page, on
+// POSIX 65001 for UTF-8 (the C/POSIX locale included). 0 for a POSIX
+// character set reached through iconv.
+[[nodiscard]] std::uint32_t SelfContainedCodePage();
 
 // True when the `length` bytes at `text` are well-formed UTF-8 (no overlong
 // forms, no surrogates, nothing above U+10FFFF).

@@ -35,8 +35,12 @@ bool IsUtf8Codeset(const char* codeset) {
   static constexpr const char* kUtf8Names[] = {
       "UTF-8", "UTF8", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "646", ""};
   if (codeset == nullptr) return true;
-  // The names glibc itself reports, exactly, before the case-blind search.
-  if (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "ANSI_X3.4-1968") == 0) {
+  // The names glibc itself reports, exactly, before the case-blind search:
+  // told apart by their first letter, as every certificate query asks.
+  if (const char* glibcName = codeset[0] == 'U'   ? "UTF-8"
+                              : codeset[0] == 'A' ? "ANSI_X3.4-1968"
+                                                  : nullptr;
+      glibcName != nullptr && std::strcmp(codeset, glibcName) == 0) {
     return true;
   }
   for (const char* name : kUtf8Names) {
@@ -157,6 +161,11 @@ std::size_t Utf8ToWide(const char* utf8, std::size_t length, char16_t* out, std:
 
 bool AnsiIsUtf8() {
   return IsUtf8Codeset(ThreadCodeset());
+}
+
+std::uint32_t SelfContainedCodePage() {
+  constexpr std::uint32_t kUtf8CodePage = 65001;
+  return AnsiIsUtf8() ? kUtf8CodePage : 0;
 }
 
 std::size_t AnsiPrefixLength(const char* text, std::size_t length, std::size_t limit) {

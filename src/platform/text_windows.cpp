@@ -34,6 +34,10 @@ bool AnsiIsUtf8() {
   return GetACP() == CP_UTF8;
 }
 
+std::uint32_t SelfContainedCodePage() {
+  return GetACP();
+}
+
 std::size_t AnsiPrefixLength(const char* text, std::size_t length, std::size_t limit) {
   if (length <= limit) return length;
   if (GetACP() == CP_UTF8) {

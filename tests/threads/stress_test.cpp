@@ -350,23 +350,32 @@ struct Mismatches {
   std::string first;
 };
 
-// `callsInAll` calls spread over kThreads threads, each walking the list in
-// an order of its own; returns what each thread found different from `expected`.
+// `callsInAll` calls spread over `threadCount` threads, each walking the list
+// in an order of its own: shuffled, or (`inTurn`) in list order from its own
+// share of the list on. Returns what each thread found different from `expected`.
 std::vector<Mismatches> Stress(const std::vector<Call>& calls, const std::vector<Answer>& expected,
-                               int callsInAll) {
-  std::vector<Mismatches> found(kThreads);
-  std::latch start(kThreads);
+                               int callsInAll, int threadCount = kThreads, bool inTurn = false) {
+  std::vector<Mismatches> found(static_cast<std::size_t>(threadCount));
+  std::latch start(threadCount);
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < threadCount; ++t) {
     threads.emplace_back([&, t] {
       std::vector<std::size_t> order(calls.size());
       std::iota(order.begin(), order.end(), std::size_t{0});
       std::mt19937 rng(static_cast<std::mt19937::result_type>(t + 1));
-      std::shuffle(order.begin(), order.end(), rng);
+      if (inTurn) {
+        std::rotate(order.begin(),
+                    order.begin() + static_cast<std::ptrdiff_t>(
+                                        calls.size() / static_cast<std::size_t>(threadCount) *
+                                        static_cast<std::size_t>(t)),
+                    order.end());
+      } else {
+        std::shuffle(order.begin(), order.end(), rng);
+      }
       Answer a;
       Bytes work;
       Locale current = Locale::kNotSet;
-      const int share = callsInAll / kThreads + (t < callsInAll % kThreads ? 1 : 0);
+      const int share = callsInAll / threadCount + (t < callsInAll % threadCount ? 1 : 0);
       start.arrive_and_wait();
       for (int k = 0; k < share; ++k) {
         const std::size_t i = order[static_cast<std::size_t>(k) % order.size()];
@@ -456,6 +465,26 @@ TEST(ThreadStress, NameConversionInTwoLocalesAtOnce) {
   }
   EXPECT_GE(differing, 8u);
   ExpectNoMismatch(Stress(calls, expected, 20000));
+}
+
+// Two threads, each asking for every item of one certificate, then of the
+// other, then of the first again: each run of calls answers from the
+// certificate the thread decoded last while the other thread decodes the
+// other one.
+TEST(ThreadStress, TwoThreadsAlternatingBetweenTwoCertificates) {
+  const Samples& s = SharedSamples();
+  std::vector<Call> calls;
+  for (const char* name : {"rsa2048-ca", "utf8-cjk"}) {
+    const auto cert = std::find_if(s.certs.begin(), s.certs.end(),
+                                   [name](const Named& c) { return c.name == name; });
+    ASSERT_NE(cert, s.certs.end()) << name;
+    for (std::uint32_t item = 0; item <= 130; ++item) {
+      calls.push_back(CertItem(*cert, item, Locale::kC));
+    }
+    calls.push_back(CertCheck(*cert, "20300615120000"));
+  }
+  const std::vector<Answer> expected = SingleThreaded(calls);
+  ExpectNoMismatch(Stress(calls, expected, 40 * static_cast<int>(calls.size()), 2, true));
 }
 
 }  // namespace
