@@ -5,7 +5,6 @@
 // locale is asked on every call and each conversion opens its own iconv_t.
 #include <iconv.h>
 #include <langinfo.h>
-#include <locale.h>
 #include <strings.h>
 
 #include <cerrno>
@@ -23,11 +22,10 @@ namespace {
 // are ASCII-compatible).
 constexpr char kDefaultChar = '?';
 
-// The character set of the calling thread's LC_CTYPE locale.
+// The character set of the calling thread's LC_CTYPE locale: nl_langinfo
+// answers for the locale uselocale gave the thread, else the global one.
 const char* ThreadCodeset() {
-  const locale_t loc = uselocale(static_cast<locale_t>(0));
-  // nl_langinfo_l is not defined on the global locale; nl_langinfo answers for it.
-  return loc == LC_GLOBAL_LOCALE ? nl_langinfo(CODESET) : nl_langinfo_l(CODESET, loc);
+  return nl_langinfo(CODESET);
 }
 
 // UTF-8 itself, or the plain C/POSIX locale's ASCII, which counts as UTF-8.
