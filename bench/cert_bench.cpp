@@ -1,10 +1,13 @@
 // GetCertInfo (subject CN, item 27; first CRL distribution point, item 45)
-// beside OpenSSL and mbedTLS reading the subject CN of the same DER, over two
-// sets: every certificate of the system CA bundle, and a typical leaf
-// (RSA-2048, ten DNS names, the usual extensions) made with OpenSSL at
-// start-up. Each iteration handles one certificate, the next one of the set
-// round-robin, so time per iteration is time per certificate.
+// beside OpenSSL and mbedTLS reading the subject CN of the same DER, and
+// every item code of a certificate in turn beside the two peers parsing it
+// and formatting what a display shows. Two sets: every certificate of the
+// system CA bundle, and a typical leaf (RSA-2048, ten DNS names, the usual
+// extensions) made with OpenSSL at start-up. Each iteration handles one
+// certificate, the next one of the set round-robin, so time per iteration is
+// time per certificate; on the bundle, consecutive calls never share one.
 #include <benchmark/benchmark.h>
+#include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -23,6 +26,7 @@
 
 #ifdef KESTRIX_BENCH_MBEDTLS
 #include <mbedtls/oid.h>
+#include <mbedtls/pk.h>
 #include <mbedtls/x509_crt.h>
 #endif
 
@@ -202,7 +206,64 @@ int MbedTlsCommonName(const Bytes& der) {
   mbedtls_x509_crt_free(&crt);
   return len;
 }
+
+// mbedtls_x509_crt_parse_der (which decodes the extensions it knows), then
+// what a display shows: subject and issuer with mbedtls_x509_dn_gets, serial,
+// validity, key type and size, the subjectAltName names.
+int MbedTlsDisplay(const Bytes& der) {
+  mbedtls_x509_crt crt;
+  mbedtls_x509_crt_init(&crt);
+  int len = -1;
+  if (mbedtls_x509_crt_parse_der(&crt, der.data(), der.size()) == 0) {
+    char text[1024];
+    len = std::max(0, mbedtls_x509_dn_gets(text, sizeof text, &crt.subject));
+    len += std::max(0, mbedtls_x509_dn_gets(text, sizeof text, &crt.issuer));
+    len += std::max(0, mbedtls_x509_serial_gets(text, sizeof text, &crt.serial));
+    len += std::snprintf(text, sizeof text, "%04d-%02d-%02d %04d-%02d-%02d %s %zu",
+                         crt.valid_from.year, crt.valid_from.mon, crt.valid_from.day,
+                         crt.valid_to.year, crt.valid_to.mon, crt.valid_to.day,
+                         mbedtls_pk_get_name(&crt.pk), mbedtls_pk_get_bitlen(&crt.pk));
+    for (const mbedtls_x509_sequence* n = &crt.subject_alt_names; n != nullptr; n = n->next) {
+      len += static_cast<int>(n->buf.len);
+    }
+    benchmark::DoNotOptimize(text);
+  }
+  mbedtls_x509_crt_free(&crt);
+  return len;
+}
 #endif
+
+// Every item code of the certificate in turn (an item the certificate
+// refuses, such as a key over 300 bytes, counts as a call too); the sum of
+// the lengths found, or -1 when the certificate cannot be read at all.
+int KestrixEveryItem(const Bytes& der) {
+  int total = Kestrix(der, KX_ITEM_VERSION);
+  if (total < 0) return -1;
+  for (std::uint32_t item = 1; item <= 130; ++item) total += std::max(Kestrix(der, item), 0);
+  return total;
+}
+
+// d2i_X509, then what a display shows: subject and issuer as one-line text,
+// serial, validity, key type and size, and the extensions decoded.
+int OpenSslDisplay(const Bytes& der) {
+  const unsigned char* p = der.data();
+  X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+  if (x == nullptr) return -1;
+  BIO* out = BIO_new(BIO_s_mem());
+  X509_NAME_print_ex(out, X509_get_subject_name(x), 0, XN_FLAG_ONELINE);
+  X509_NAME_print_ex(out, X509_get_issuer_name(x), 0, XN_FLAG_ONELINE);
+  i2a_ASN1_INTEGER(out, X509_get0_serialNumber(x));
+  ASN1_TIME_print(out, X509_get0_notBefore(x));
+  ASN1_TIME_print(out, X509_get0_notAfter(x));
+  const EVP_PKEY* key = X509_get0_pubkey(x);
+  const int bits = key == nullptr ? 0 : EVP_PKEY_get_bits(key);
+  benchmark::DoNotOptimize(bits);
+  benchmark::DoNotOptimize(X509_get_extension_flags(x));  // decodes the extensions it knows
+  const int len = static_cast<int>(BIO_pending(out));
+  BIO_free(out);
+  X509_free(x);
+  return len;
+}
 
 // Runs `call` on the set's certificates round-robin; counts the ones it
 // could not handle (a negative result).
@@ -231,13 +292,20 @@ void Register(const char* setName, const CertSet* set) {
   benchmark::RegisterBenchmark(("GetCertInfo_item45" + suffix).c_str(), [set](benchmark::State& s) {
     RoundRobin(s, set, [](const Bytes& d) { return Kestrix(d, KX_ITEM_CRL_DISTRIBUTION_POINT_1); });
   });
+  benchmark::RegisterBenchmark(
+      ("GetCertInfo_every_item" + suffix).c_str(),
+      [set](benchmark::State& s) { RoundRobin(s, set, KestrixEveryItem); });
   benchmark::RegisterBenchmark(("OpenSSL_d2i_CN" + suffix).c_str(), [set](benchmark::State& s) {
     RoundRobin(s, set, OpenSslCommonName);
   });
+  benchmark::RegisterBenchmark(("OpenSSL_d2i_display" + suffix).c_str(),
+                               [set](benchmark::State& s) { RoundRobin(s, set, OpenSslDisplay); });
 #ifdef KESTRIX_BENCH_MBEDTLS
   benchmark::RegisterBenchmark(("mbedTLS_parse_CN" + suffix).c_str(), [set](benchmark::State& s) {
     RoundRobin(s, set, MbedTlsCommonName);
   });
+  benchmark::RegisterBenchmark(("mbedTLS_parse_display" + suffix).c_str(),
+                               [set](benchmark::State& s) { RoundRobin(s, set, MbedTlsDisplay); });
 #endif
 }
 
