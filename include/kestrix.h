@@ -4,7 +4,12 @@
  *
  * Plain C (C99 and C++). Every export uses the KESTRIX_CALL convention
  * (stdcall on 32-bit Windows) and 32-bit integers. The library keeps no
- * state: every call may run on any thread at once on separate buffers.
+ * state a caller can see: every call may run on any thread at once on
+ * separate buffers. Each thread keeps the certificate it last gave
+ * GetCertInfo, GetUsrPubKey or GetPreCertVerified (up to 16 KB, in one block
+ * of about 41 KB per thread, freed when the thread ends or the library is
+ * unloaded), so that asking for many items of one certificate decodes it
+ * once; the answers are always those of a fresh decode of the bytes given.
  * No export receives an output capacity unless its argument list says so;
  * each prototype below states how large its outputs can be.
  */
