@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "kestrix.h"
+#include "read_all.h"
 
 typedef int32_t(KESTRIX_CALL* GetcertlenFn)(const unsigned char*);
 typedef int32_t(KESTRIX_CALL* GetTvlFn)(const unsigned char*, unsigned char*, int32_t*, int32_t*);
@@ -24,22 +25,6 @@ typedef int32_t(KESTRIX_CALL* PemToDerFn)(const char*, int32_t, unsigned char*, 
 typedef int32_t(KESTRIX_CALL* EncodeFn)(char*, int32_t*, const unsigned char*, int32_t);
 typedef int32_t(KESTRIX_CALL* DecodeFn)(unsigned char*, int32_t*, const char*, int32_t);
 typedef int32_t(KESTRIX_CALL* RequestFn)(const char*, int32_t, P10RequestInfo*);
-
-static unsigned char* ReadAll(const char* path, long* size) {
-  FILE* f = fopen(path, "rb");
-  unsigned char* data = NULL;
-  if (f == NULL) return NULL;
-  fseek(f, 0, SEEK_END);
-  *size = ftell(f);
-  fseek(f, 0, SEEK_SET);
-  data = (unsigned char*)calloc((size_t)*size + 1, 1);
-  if (data != NULL && fread(data, 1, (size_t)*size, f) != (size_t)*size) {
-    free(data);
-    data = NULL;
-  }
-  fclose(f);
-  return data;
-}
 
 static int good = 0;
 
