@@ -20,6 +20,8 @@ packages=(
   pkg-config          # the packaging test
   g++-mingw-w64-x86-64  # the 64-bit Windows DLL, run under Wine
   wine64              # runs a Windows caller of that DLL
+  wine32:i386         # runs the 32-bit DLL's callers ...
+  qemu-user           # ... through qemu-i386, where the kernel runs no i386 code
 )
 
 missing=()
@@ -44,6 +46,9 @@ else
   fi
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${as_root[@]}" dpkg --add-architecture i386
+  fi
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -4,8 +4,9 @@
 #   2. an AddressSanitizer + UBSan build in build-asan/, all tests;
 #   3. a ThreadSanitizer build in build-tsan/: all exports from 8 threads at once;
 #   4. with clang: the fuzz targets in build-fuzz/, a short smoke run each;
-#   5. the 32-bit Windows DLL in build-win32/, checked without running it;
-#   6. the 64-bit Windows DLL in build-win64/, called by a Windows program under Wine.
+#   5. the 32-bit Windows DLL in build-win32/, checked, then called by Windows
+#      programs under 32-bit Wine (through qemu-i386 where the kernel needs it);
+#   6. the 64-bit Windows DLL in build-win64/, called by Windows programs under Wine.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -118,6 +119,10 @@ fi
 step "32-bit Windows DLL (build-win32/)"
 ./scripts/check-win32.sh | tee "$logs/win32.log"
 passed=$((passed + $(sed -n 's/^win32: \([0-9]*\) passed, 0 failed$/\1/p' "$logs/win32.log")))
+
+step "32-bit Windows DLL under 32-bit Wine through QEMU (build-win32/)"
+./scripts/check-win32-wine.sh | tee "$logs/win32-wine.log"
+passed=$((passed + $(sed -n 's/^win32-wine: \([0-9]*\) passed, 0 failed$/\1/p' "$logs/win32-wine.log")))
 
 step "64-bit Windows DLL under Wine (build-win64/)"
 ./scripts/check-win64.sh | tee "$logs/win64.log"

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Runs the 32-bit Windows DLL, the one callers load: the caller (every export
+# once) under code pages 936 and 1252, under 32-bit Wine. Kernels without
+# i386 support run Wine's 32-bit loader through QEMU's i386 user-mode
+# emulator: Wine starts its own processes through a "wine-preloader" beside
+# the loader, here a script that enters qemu-i386 again, and QEMU_RESERVED_VA
+# gives each guest the 3 GB address space of an i386 kernel, so the areas Wine
+# maps at fixed addresses are free. The Wine prefix is made once per machine
+# in a cache directory outside the clone (about 13 minutes on 2 cores) and
+# made again when it is missing or broken; one wineserver serves every run
+# and is ended with the script. (qemu-i386 7.2 cannot run two Windows threads
+# at once, even two that only copy memory, so the thread caller runs on the
+# 64-bit DLL only.)
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+build=build-win32
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
+  -DKESTRIX_TESTS=OFF -DKESTRIX_BENCH=OFF -DKESTRIX_TOOLS=OFF -DKESTRIX_WERROR=ON >/dev/null
+cmake --build "$build" -j"$(nproc)" --target kestrix kestrix_caller
+
+# Wine's 32-bit loader in a tree of the installed layout (the loader finds its
+# libraries and data relative to itself), with the preloader script.
+cache="${KESTRIX_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrix}/wine32"
+root="$cache/root"
+mkdir -p "$root/lib/wine"
+cp -f /usr/lib/wine/wine "$root/lib/wine/wine"
+ln -sfn /usr/lib/i386-linux-gnu "$root/lib/i386-linux-gnu"
+ln -sfn /usr/share "$root/share"
+printf '#!/bin/sh\nexec qemu-i386 "$@"\n' >"$root/lib/wine/wine-preloader"
+chmod +x "$root/lib/wine/wine-preloader"
+
+export QEMU_RESERVED_VA=0xc0000000 WINEPREFIX="$cache/prefix" WINEARCH=win32 \
+  WINELOADERNOEXEC=1 WINESERVER=/usr/lib/wine/wineserver64 WINEDLLOVERRIDES="mscoree,mshtml=" \
+  WINEDEBUG=-all
+wine=(qemu-i386 "$root/lib/wine/wine")
+log="$(mktemp)"
+end_server() {
+  timeout 60 "$WINESERVER" -k 2>/dev/null || true
+  rm -f "$log"
+}
+trap end_server EXIT
+
+make_prefix() {
+  end_server
+  rm -rf "$WINEPREFIX"
+  echo "win32-wine: making the Wine prefix in $WINEPREFIX"
+  "$WINESERVER" -p
+  local started=$SECONDS
+  # Some of Wine's services crash under the emulator; the prefix is made
+  # when its registry and update stamp are written.
+  timeout 1800 "${wine[@]}" wineboot --init >/dev/null 2>&1 || true
+  if [[ -f "$WINEPREFIX/system.reg" && -f "$WINEPREFIX/.update-timestamp" ]]; then
+    touch "$WINEPREFIX/.kestrix-ready"
+  fi
+  echo "win32-wine: prefix made in $((SECONDS - started)) s"
+}
+if [[ -f "$WINEPREFIX/.kestrix-ready" ]]; then
+  "$WINESERVER" -p
+else
+  make_prefix
+fi
+
+passed=0
+failed=0
+run() {  # run LANG PROGRAM ARGS...: the program's output, carriage returns removed
+  LANG="$1" LC_ALL="$1" timeout 900 "${wine[@]}" "${@:2}" 2>/dev/null | tr -d '\r' || true
+}
+caller() {  # caller LANG CERT: the caller on the DLL, the sample request and CERT
+  run "$1" "$build/tests/windows/kestrix_caller.exe" "$build/kestrix.dll" "$2" \
+    samples/requests/rsa2048.pem
+}
+
+started=$SECONDS
+caller C samples/cert-rsa2048.der | tee "$log"
+if ! grep -q '^caller: ' "$log"; then
+  echo "win32-wine: the caller did not start; making the prefix again" >&2
+  make_prefix
+  caller C samples/cert-rsa2048.der | tee "$log"
+fi
+answered="$(sed -n 's/^caller: \([0-9]*\) of 11 exports answered as expected$/\1/p' "$log")"
+passed=$((passed + ${answered:-0}))
+failed=$((failed + 11 - ${answered:-0}))
+echo "win32-wine: the caller took $((SECONDS - started)) s"
+
+# The subject CN "中国 测试" in code page 936 under a Chinese locale, and as
+# the default character "?" in code page 1252 under the C locale.
+code_page_check() {  # code_page_check LANG EXPECTED_HEX
+  local output got
+  output="$(caller "$1" samples/certs/utf8-cjk.der)"
+  echo "$1:"
+  sed 's/^/  /' <<<"$output"
+  got="$(LC_ALL=C sed -n 's/^GetCertInfo .*subject commonName "\(.*\)"$/\1/p' <<<"$output" |
+    tr -d '\n' | od -An -tx1 | tr -d ' \n')"
+  if [[ $got == "$2" ]]; then
+    echo "  $1: subject commonName $got"
+    passed=$((passed + 1))
+  else
+    echo "FAIL: $1: subject commonName $got, expected $2" >&2
+    failed=$((failed + 1))
+  fi
+}
+if locale -a 2>/dev/null | grep -i '^zh_CN\.utf8$' >/dev/null; then
+  code_page_check zh_CN.UTF-8 "$(printf '中国 测试' | iconv -f UTF-8 -t GBK | od -An -tx1 | tr -d ' \n')"
+else
+  echo "  zh_CN.UTF-8 locale missing: the code page 936 check is skipped"
+fi
+code_page_check C "$(printf '?? ??' | od -An -tx1 | tr -d ' \n')"
+
+echo "win32-wine: $passed passed, $failed failed"
+((failed == 0))
