@@ -19,6 +19,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* The library's version (CMake's project version). The shared object's
+ * SONAME carries the major version, which changes only when an export, a
+ * status or item code or the P10RequestInfo layout changes incompatibly. */
+#define KESTRIX_VERSION_MAJOR 1
+#define KESTRIX_VERSION_MINOR 0
+#define KESTRIX_VERSION_PATCH 0
+#define KESTRIX_VERSION_STRING "1.0.0"
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define KESTRIX_CALL __stdcall
 #else
