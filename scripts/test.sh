@@ -36,13 +36,14 @@ step "setup"
 ./scripts/setup.sh
 
 step "normal build (build/)"
-cmake -S . -B build -DKESTRIX_WERROR=ON
+# Everything on, whatever scripts/run.sh left in build/'s cache.
+cmake -S . -B build -DKESTRIX_WERROR=ON -DKESTRIX_TESTS=ON -DKESTRIX_BENCH=ON -DKESTRIX_TOOLS=ON
 cmake --build build -j"$jobs"
 run_ctest build
 
 step "AddressSanitizer + UBSan build (build-asan/)"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRIX_SANITIZE=ON -DKESTRIX_WERROR=ON \
-  -DKESTRIX_BENCH=OFF
+  -DKESTRIX_TESTS=ON -DKESTRIX_BENCH=OFF -DKESTRIX_TOOLS=ON
 cmake --build build-asan -j"$jobs"
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
