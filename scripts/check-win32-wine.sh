@@ -45,6 +45,7 @@ make_prefix() {
   end_server
   rm -rf "$WINEPREFIX"
   echo "win32-wine: making the Wine prefix in $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"  # the server starts in it
   "$WINESERVER" -p
   local started=$SECONDS
   # Some of Wine's services crash under the emulator; the prefix is made
