@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the 32-bit Windows DLL with MinGW-w64 and checks it without running
 # it: exactly the eleven undecorated exports, imports from KERNEL32.dll and
-# msvcrt.dll only, and every export stdcall with 4 bytes an argument (from
-# the objects' decorated names and from each export's own `ret $N`).
+# msvcrt.dll only, every export stdcall with 4 bytes an argument (from the
+# objects' decorated names and from each export's own `ret $N`), the version
+# resource, and the zip's contents.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -56,9 +57,13 @@ done
 zip="$(./scripts/dist-win32.sh)"
 contents="$(unzip -Z1 "$zip" 2>/dev/null || python3 -m zipfile -l "$zip" | awk 'NR > 1 {print $1}')"
 echo "$zip:"; sed 's/^/  /' <<<"$contents"
-for file in kestrix.dll libkestrix.dll.a kestrix.def kestrix.h; do
+for file in kestrix.dll libkestrix.dll.a kestrix.def kestrix.h README.txt LICENSE CHANGELOG.md; do
   check "the zip holds $file" grep -q "/$file\$" <<<"$contents"
 done
+
+# The version resource carries the project's version (UTF-16 strings).
+version="$(sed -n 's/^project(kestrix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+check "the DLL's version resource says $version" grep -qx "$version" <(strings -el "$dll")
 
 echo "win32: $passed passed, $failed failed"
 ((failed == 0))
