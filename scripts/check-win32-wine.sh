@@ -84,29 +84,10 @@ passed=$((passed + ${answered:-0}))
 failed=$((failed + 11 - ${answered:-0}))
 echo "win32-wine: the caller took $((SECONDS - started)) s"
 
-# The subject CN "中国 测试" in code page 936 under a Chinese locale, and as
-# the default character "?" in code page 1252 under the C locale.
-code_page_check() {  # code_page_check LANG EXPECTED_HEX
-  local output got
-  output="$(caller "$1" samples/certs/utf8-cjk.der)"
-  echo "$1:"
-  sed 's/^/  /' <<<"$output"
-  got="$(LC_ALL=C sed -n 's/^GetCertInfo .*subject commonName "\(.*\)"$/\1/p' <<<"$output" |
-    tr -d '\n' | od -An -tx1 | tr -d ' \n')"
-  if [[ $got == "$2" ]]; then
-    echo "  $1: subject commonName $got"
-    passed=$((passed + 1))
-  else
-    echo "FAIL: $1: subject commonName $got, expected $2" >&2
-    failed=$((failed + 1))
-  fi
-}
-if locale -a 2>/dev/null | grep -i '^zh_CN\.utf8$' >/dev/null; then
-  code_page_check zh_CN.UTF-8 "$(printf '中国 测试' | iconv -f UTF-8 -t GBK | od -An -tx1 | tr -d ' \n')"
-else
-  echo "  zh_CN.UTF-8 locale missing: the code page 936 check is skipped"
-fi
-code_page_check C "$(printf '?? ??' | od -An -tx1 | tr -d ' \n')"
+# The real code-page conversion, both code pages.
+# shellcheck source=scripts/code-page-checks.sh
+source scripts/code-page-checks.sh
+code_page_checks caller
 
 echo "win32-wine: $passed passed, $failed failed"
 ((failed == 0))
