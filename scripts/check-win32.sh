@@ -3,14 +3,15 @@
 # it: exactly the eleven undecorated exports, imports from KERNEL32.dll and
 # msvcrt.dll only, every export stdcall with 4 bytes an argument (from the
 # objects' decorated names and from each export's own `ret $N`), the version
-# resource, and the zip's contents.
+# resource, the zip's contents, and a C caller linked by MinGW against the
+# zip's import library with stdcall fix-ups refused.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 build=build-win32
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
-  -DKESTRIX_TESTS=OFF -DKESTRIX_BENCH=OFF -DKESTRIX_TOOLS=OFF -DKESTRIX_WERROR=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target kestrix kestrix_core
+  -DKESTRIX_TESTS=OFF -DKESTRIX_BENCH=OFF -DKESTRIX_TOOLS=ON -DKESTRIX_WERROR=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
 dll="$build/kestrix.dll"
 
 # Each export and the bytes of arguments its caller pushes.
@@ -57,9 +58,20 @@ done
 zip="$(./scripts/dist-win32.sh)"
 contents="$(unzip -Z1 "$zip" 2>/dev/null || python3 -m zipfile -l "$zip" | awk 'NR > 1 {print $1}')"
 echo "$zip:"; sed 's/^/  /' <<<"$contents"
-for file in kestrix.dll libkestrix.dll.a kestrix.def kestrix.h README.txt LICENSE CHANGELOG.md; do
-  check "the zip holds $file" grep -q "/$file\$" <<<"$contents"
+for file in bin/kestrix.dll bin/kestrix.exe include/kestrix.h lib/libkestrix.dll.a lib/kestrix.lib \
+  lib/kestrix.def README.txt LICENSE CHANGELOG.md; do
+  check "the zip holds $file" grep -q "^kestrix-[0-9.]*-win32/$file\$" <<<"$contents"
 done
+
+# The header's stdcall names resolve through the zip's MinGW import library
+# as they are, with no fix-up to an undecorated name.
+unpacked="$(mktemp -d)"
+trap 'rm -rf "$unpacked"' EXIT
+cmake -E chdir "$unpacked" cmake -E tar xf "$PWD/$zip"
+package="$(echo "$unpacked"/kestrix-*-win32)"
+check "a C caller links against the zip's libkestrix.dll.a" \
+  i686-w64-mingw32-gcc -std=c99 -Wall -Werror tests/packaging/consumer.c -I"$package/include" \
+  -L"$package/lib" -lkestrix -Wl,--disable-stdcall-fixup,--fatal-warnings -o "$unpacked/consumer.exe"
 
 # The version resource carries the project's version (UTF-16 strings).
 version="$(sed -n 's/^project(kestrix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"

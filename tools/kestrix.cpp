@@ -29,7 +29,10 @@
 #include <string_view>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <langinfo.h>
 #endif
 
@@ -624,6 +627,13 @@ int RunSplit(Args args) {
 // C/POSIX locale counting as UTF-8; main() adopts the user's locale, so the
 // tool reads the texts in the same code page the library wrote them in.
 
+#if defined(_WIN32)
+// True when the library's texts are UTF-8: never, they are in the ANSI code
+// page, read as the C runtime's locale.
+bool TextsAreUtf8() {
+  return false;
+}
+#else
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
     return std::tolower(static_cast<unsigned char>(x)) ==
@@ -633,9 +643,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 // True when the library's texts are UTF-8: a UTF-8 locale, or the C/POSIX one.
 bool TextsAreUtf8() {
-#if defined(_WIN32)
-  return false;  // the ANSI code page: read as the C runtime's locale
-#else
   const char* codeset = nl_langinfo(CODESET);
   if (codeset == nullptr) return true;
   for (std::string_view name :
@@ -643,8 +650,8 @@ bool TextsAreUtf8() {
     if (EqualsIgnoringCase(codeset, name)) return true;
   }
   return false;
-#endif
 }
+#endif
 
 // One character of a text: its code point, and the bytes it takes. An
 // invalid sequence is `valid` false, its bytes those that start no character.
@@ -1430,6 +1437,11 @@ constexpr std::string_view kUsage =
 int main(int argc, char** argv) {
   // The library writes certificate texts in the locale's character set.
   std::setlocale(LC_ALL, "");
+#if defined(_WIN32)
+  // Bytes in and out as they are: DER, decoded Base64, and lines ending in LF.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   try {
     return Dispatch(kCommands, "", kUsage, args);
