@@ -22,14 +22,24 @@ packages=(
   wine64              # runs a Windows caller of that DLL
   wine32:i386         # runs the 32-bit DLL's callers ...
   qemu-user           # ... through qemu-i386, where the kernel runs no i386 code
+  lld                 # lld-link: a caller linked as MSVC programs are
+  g++-multilib        # the 32-bit Linux build, run through qemu-i386, and the
+  libgtest-dev:i386   # i386 libraries its tests link
+  libssl-dev:i386
 )
 
+# installed NAME[:ARCH]: the package is installed for ARCH (by default this
+# machine's architecture, or "all"). A package removed with its
+# configuration kept is not.
+installed() {
+  local name="${1%%:*}" arch="${1#*:}"
+  [[ $arch == "$1" ]] && arch="$(dpkg --print-architecture)"
+  dpkg-query -W -f='${Architecture} ${Status}\n' "$name" 2>/dev/null |
+    grep -Eq "^($arch|all) install ok installed\$"
+}
 missing=()
 for p in "${packages[@]}"; do
-  # A package removed with its configuration kept still answers dpkg -s.
-  if ! dpkg -s "$p" 2>/dev/null | grep '^Status: install ok installed' >/dev/null; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
 
 as_root=()

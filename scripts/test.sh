@@ -2,11 +2,12 @@
 # The whole test suite:
 #   1. the normal build in build/, warnings as errors, all tests;
 #   2. an AddressSanitizer + UBSan build in build-asan/, all tests;
-#   3. a ThreadSanitizer build in build-tsan/: all exports from 8 threads at once;
-#   4. with clang: the fuzz targets in build-fuzz/, a short smoke run each;
-#   5. the 32-bit Windows DLL in build-win32/, checked, then called by Windows
-#      programs under 32-bit Wine (through qemu-i386 where the kernel needs it);
-#   6. the 64-bit Windows DLL in build-win64/, called by Windows programs under Wine.
+#   3. a 32-bit x86 Linux build in build-linux32/, all tests, run through qemu-i386;
+#   4. a ThreadSanitizer build in build-tsan/: all exports from 8 threads at once;
+#   5. with clang: the fuzz targets in build-fuzz/, a short smoke run each;
+#   6. the 32-bit Windows DLL and tool in build-win32/, checked and packaged, then
+#      run under 32-bit Wine (through qemu-i386 where the kernel needs it);
+#   7. the 64-bit Windows DLL in build-win64/, called by Windows programs under Wine.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -48,6 +49,13 @@ cmake --build build-asan -j"$jobs"
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 run_ctest build-asan
+
+step "32-bit x86 Linux build under qemu-i386 (build-linux32/)"
+# Every test on 32-bit pointers and sizes; the kernel need not run i386 code.
+cmake -S . -B build-linux32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-linux-gnu.cmake \
+  -DKESTRIX_WERROR=ON -DKESTRIX_TESTS=ON -DKESTRIX_BENCH=OFF -DKESTRIX_TOOLS=ON
+cmake --build build-linux32 -j"$jobs"
+run_ctest build-linux32
 
 step "ThreadSanitizer (build-tsan/)"
 ./scripts/check-tsan.sh | tee "$logs/tsan.log"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The kestrix tool run as a user would, on the sample certificate.
-#   usage: cli_test.sh KESTRIX SAMPLES_DIR
+#   usage: cli_test.sh KESTRIX SAMPLES_DIR   (KESTRIX_EMULATOR: a command to run KESTRIX in)
 set -uo pipefail
 
 if (($# != 2)); then
@@ -13,6 +13,12 @@ work="$(mktemp -d)"
 # The plain C locale: the library and the tool read it as UTF-8.
 export LC_ALL=C
 trap 'rm -rf "$work"' EXIT
+# A cross-built tool runs in the emulator KESTRIX_EMULATOR names.
+if [[ -n ${KESTRIX_EMULATOR:-} ]]; then
+  printf '#!/bin/sh\nexec %s %q "$@"\n' "$KESTRIX_EMULATOR" "$kestrix" >"$work/kestrix"
+  chmod +x "$work/kestrix"
+  kestrix="$work/kestrix"
+fi
 
 passed=0
 failed=0
