@@ -531,6 +531,12 @@ for args in "--help" "-h" "base64 --help" "base64 encode --help" "base64 decode 
     fail "kestrix $args: want usage on stdout and exit 0"
   fi
 done
+version="$(sed -n 's/^#define KESTRIX_VERSION_STRING "\(.*\)"$/\1/p' "$2/../include/kestrix.h")"
+if [[ $("$kestrix" --version) == "kestrix $version" ]]; then
+  pass
+else
+  fail "--version: want 'kestrix $version'"
+fi
 expect_error "no command" 2 "missing command" -- "$kestrix"
 expect_error "unknown command" 2 "unknown command 'frobnicate'" -- "$kestrix" frobnicate
 expect_error "tlv without FILE" 2 "tlv: missing FILE" -- "$kestrix" tlv

@@ -1,0 +1,305 @@
+// kestrix cert: a certificate's items, as GetCertInfo answers them.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "certificate.h"
+#include "cli.h"
+#include "commands.h"
+#include "query/items.h"
+#include "text.h"
+
+namespace kx::tool {
+namespace {
+
+using kx::query::Shape;
+
+std::string_view ShapeName(Shape shape) {
+  switch (shape) {
+    case Shape::kText: return "text";
+    case Shape::kNumber: return "number";
+    case Shape::kBytes: return "bytes";
+    case Shape::kSerial: return "serial";
+  }
+  return "?";
+}
+
+// One item code of GetCertInfo, from the library's catalogue. `listed` is
+// false for the codes that repeat another one; they are answered for --item
+// only.
+using CertItem = kx::query::ItemRow;
+constexpr const auto& kCertItems = kx::query::kItems;
+
+const CertItem* FindCertItem(uint32_t code) {
+  return kx::query::FindItem(code);
+}
+
+constexpr uint32_t kItemCodeMask = 0x00FFFFFFu;
+constexpr uint32_t kFormMask = 0xFF000000u;
+
+struct BitName {
+  int32_t bit;
+  std::string_view name;
+};
+
+constexpr BitName kKeyUsageBits[] = {
+    {0x8000, "digitalSignature"}, {0x4000, "nonRepudiation"}, {0x2000, "keyEncipherment"},
+    {0x1000, "dataEncipherment"}, {0x0800, "keyAgreement"},   {0x0400, "keyCertSign"},
+    {0x0200, "cRLSign"},          {0x0100, "encipherOnly"},   {0x0080, "decipherOnly"},
+};
+
+constexpr BitName kNetscapeTypeBits[] = {
+    {0x8000, "sslClient"}, {0x4000, "sslServer"}, {0x2000, "smime"},   {0x1000, "objectSigning"},
+    {0x0800, "reserved"},  {0x0400, "sslCA"},     {0x0200, "smimeCA"}, {0x0100, "objectSigningCA"},
+};
+
+// "40960 (0xa000: digitalSignature keyEncipherment)".
+std::string BitSetText(int32_t value, std::span<const BitName> names) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%04x", static_cast<unsigned>(value));
+  std::string text = std::to_string(value) + " (" + hex;
+  const char* separator = ": ";
+  for (const BitName& b : names) {
+    if ((value & b.bit) != 0) {
+      text += separator;
+      text += b.name;
+      separator = " ";
+    }
+  }
+  return text + ")";
+}
+
+// True for a number item whose -1 means the certificate has no such extension.
+bool MinusOneIsAbsent(uint32_t code) {
+  return code == KX_ITEM_KEY_USAGE || code == KX_ITEM_X5315_100_2_2;
+}
+
+// True when the listing shows the item: any refusal; a number always; a text,
+// serial or bytes item with a length, except the 20 zero bytes the key
+// identifiers answer for a certificate without them.
+bool CertCarries(const CertItem& row, const CertAnswer& answer) {
+  if (answer.status != KX_OK || row.shape == Shape::kNumber) return true;
+  const std::string_view bytes = answer.Bytes();
+  if (bytes.empty()) return false;
+  if (row.code == KX_ITEM_AUTHORITY_KEY_ID || row.code == KX_ITEM_SUBJECT_KEY_ID) {
+    return bytes.find_first_not_of('\0') != std::string_view::npos;
+  }
+  return true;
+}
+
+// One answer as the tool shows it: its shape word, the value for the
+// terminal, and the value and any further members for the JSON object.
+struct CertView {
+  std::string_view shape;
+  std::string text;
+  std::string json;       // a JSON value
+  std::string jsonExtra;  // ',"name":value...' or empty
+};
+
+CertView ViewCertAnswer(const CertItem* row, uint32_t item, const CertAnswer& answer) {
+  const std::string_view bytes = answer.Bytes();
+  if (row == nullptr) {  // a code the tool does not know: all three outputs
+    std::string text =
+        "number " + std::to_string(answer.number) + ", " + std::to_string(answer.length) + " bytes";
+    if (!bytes.empty()) text += ": " + HexText(bytes);
+    return {"-", text, JsonString(HexText(bytes)),
+            ",\"number\":" + std::to_string(answer.number) +
+                ",\"length\":" + std::to_string(answer.length)};
+  }
+  const uint32_t code = item & kItemCodeMask;
+  Shape shape = row->shape;
+  if (code == KX_ITEM_SERIAL_NUMBER && (item & kFormMask) == KX_FORM_RAW) shape = Shape::kBytes;
+  CertView view{ShapeName(shape), {}, {}, {}};
+  switch (shape) {
+    case Shape::kText:
+    case Shape::kSerial:
+      view.text = bytes.empty() ? "(none)" : TerminalText(bytes);
+      view.json = JsonString(bytes);
+      if (code == KX_ITEM_SIGNATURE_ALGORITHM && !bytes.empty()) {
+        view.text += " (AlgCode " + std::to_string(answer.number) + ")";
+        view.jsonExtra = ",\"algCode\":" + std::to_string(answer.number);
+      }
+      break;
+    case Shape::kBytes:
+      view.text = bytes.empty() ? "(none)"
+                                : HexText(bytes) + " (" + std::to_string(bytes.size()) + " bytes)";
+      view.json = JsonString(HexText(bytes));
+      break;
+    case Shape::kNumber:
+      if (MinusOneIsAbsent(code) && answer.number == -1) {
+        view.text = "absent";
+        view.json = "null";
+        break;
+      }
+      view.json = std::to_string(answer.number);
+      if (code == KX_ITEM_KEY_USAGE) {
+        view.text = BitSetText(answer.number, kKeyUsageBits);
+      } else if (code == KX_ITEM_NETSCAPE_CERT_TYPE) {
+        view.text = BitSetText(answer.number, kNetscapeTypeBits);
+      } else {
+        view.text = view.json;
+      }
+      break;
+  }
+  return view;
+}
+
+// The item as given: its number, or in hex when it carries a form byte.
+std::string ItemLabel(uint32_t item) {
+  if ((item & kFormMask) == 0) return std::to_string(item);
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(item));
+  return hex;
+}
+
+// "  27  subject commonName                        text    kestrix sha1 RSA-2048".
+std::string CertLine(const CertItem* row, uint32_t item, const CertAnswer& answer) {
+  const std::string name = row == nullptr ? "(not in use)" : std::string(row->name);
+  std::string shape;
+  std::string value;
+  if (answer.status != KX_OK) {
+    shape = row == nullptr ? "-" : std::string(ShapeName(row->shape));
+    value = StatusText(answer.status);
+  } else {
+    const CertView view = ViewCertAnswer(row, item, answer);
+    shape = view.shape;
+    value = view.text;
+  }
+  char head[96];
+  std::snprintf(head, sizeof head, "%4s  %-40s  %-6s  ", ItemLabel(item).c_str(), name.c_str(),
+                shape.c_str());
+  return head + value + "\n";
+}
+
+// {"item":27,"name":"subject commonName","shape":"text","value":"..."}; a
+// refused item has "status" in place of the value.
+std::string CertJson(const CertItem* row, uint32_t item, const CertAnswer& answer) {
+  std::string json = "{\"item\":" + std::to_string(item & kItemCodeMask);
+  if ((item & kFormMask) != 0) json += ",\"form\":" + std::to_string(item >> 24);
+  json += ",\"name\":" + (row == nullptr ? std::string("null") : JsonString(row->name));
+  if (answer.status != KX_OK) {
+    json +=
+        ",\"shape\":" + (row == nullptr ? std::string("null") : JsonString(ShapeName(row->shape)));
+    return json + ",\"status\":" + JsonString(StatusText(answer.status)) + "}";
+  }
+  const CertView view = ViewCertAnswer(row, item, answer);
+  json += ",\"shape\":" + (row == nullptr ? std::string("null") : JsonString(view.shape));
+  return json + ",\"value\":" + view.json + view.jsonExtra + "}";
+}
+
+constexpr std::string_view kCertUsage =
+    "usage: kestrix cert FILE [--json] [--item N]\n"
+    "\n"
+    "Lists the items of the certificate in FILE (DER, or PEM between\n"
+    "'-----BEGIN CERTIFICATE-----' and '-----END CERTIFICATE-----'), one\n"
+    "GetCertInfo call per item, one line each:\n"
+    "  ITEM  NAME  SHAPE  VALUE\n"
+    "SHAPE is text, number, bytes or serial. Texts are shown in the locale's\n"
+    "character set, control characters and bytes that are no character as \\xNN\n"
+    "and a backslash as \\\\; bytes in hex; serials as the library's lowercase\n"
+    "hex; numbers in decimal, key usage and Netscape cert type also in hex with\n"
+    "the names of their bits.\n"
+    "\n"
+    "Listed are the items the certificate carries: texts, serials and bytes\n"
+    "that are not empty, except key IDs of 20 zero bytes (the library's answer\n"
+    "when there is none); the numbers version, key usage, basicConstraints CA,\n"
+    "Netscape cert type and 1.3.6.1.4.1.5315.100.2.2 always, key usage and\n"
+    "5315.100.2.2 as 'absent' when the library answers -1. Items 40 and 111\n"
+    "repeat 39 and 90 and are not listed. An item the library refuses shows its\n"
+    "status (KX_ERR_MALFORMED for a public key over 300 bytes). Item 59 holds a\n"
+    "SAN iPAddress as its raw octets, zero octets included (\\x00).\n"
+    "\n"
+    "  --json    the same as one JSON object:\n"
+    "            {\"items\":[{\"item\":27,\"name\":\"subject commonName\",\n"
+    "              \"shape\":\"text\",\"value\":\"...\"},...]}\n"
+    "            values are strings (bytes in hex), numbers, or null for absent;\n"
+    "            a refused item has \"status\" instead of \"value\"\n"
+    "  --item N  only item N (decimal, or hex with 0x), whatever it answers. The\n"
+    "            top 8 bits of N are the form byte: 0x02000001 is the serial in\n"
+    "            uppercase hex, 0x01000001 its raw bytes. A code the tool does not\n"
+    "            know shows the library's number, length and bytes.\n"
+    "\n"
+    "Exit status: 1 when the certificate does not decode (one error line), and\n"
+    "with --item when the library refuses the item; else 0.\n";
+
+// Parses N of --item: decimal, or hex after 0x, at most 32 bits.
+bool ParseItem(std::string_view text, uint32_t& item) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    int digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    if (value > 0xFFFFFFFFu) return false;
+  }
+  item = static_cast<uint32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+int RunCert(Args args) {
+  constexpr std::string_view kContext = "cert";
+  std::string_view path;
+  bool json = false;
+  bool oneItem = false;
+  std::string_view itemText;
+  const Option options[] = {{"--json", &json}, {"--item", &oneItem, &itemText, "a number"}};
+  if (int status = ParseArguments(kCertUsage, kContext, args, true, options, path); status >= 0) {
+    return status;
+  }
+  uint32_t item = 0;
+  if (oneItem && !ParseItem(itemText, item)) {
+    return UsageError(
+        kContext, "--item wants a number of up to 32 bits, not '" + std::string(itemText) + "'");
+  }
+
+  std::vector<unsigned char> der;
+  if (!LoadCertificate(kContext, path, der)) return kExitData;
+  // Every item decodes the whole certificate; the version tells whether it
+  // decodes at all.
+  const CertAnswer version = AskCertItem(der, KX_ITEM_VERSION);
+  if (version.status != KX_OK) {
+    return Fail(kExitData, kContext, LibraryError("GetCertInfo", version.status));
+  }
+
+  std::string out;
+  int exitStatus = kExitOk;
+  const auto add = [&](const CertItem* row, uint32_t code, const CertAnswer& answer) {
+    if (json) {
+      if (!out.empty()) out += ",";
+      out += CertJson(row, code, answer);
+    } else {
+      out += CertLine(row, code, answer);
+    }
+  };
+  if (oneItem) {
+    const CertAnswer answer = AskCertItem(der, item);
+    add(FindCertItem(item & kItemCodeMask), item, answer);
+    if (answer.status != KX_OK) exitStatus = kExitData;
+  } else {
+    for (const CertItem& row : kCertItems) {
+      if (!row.listed) continue;
+      const CertAnswer answer = row.code == KX_ITEM_VERSION ? version : AskCertItem(der, row.code);
+      if (CertCarries(row, answer)) add(&row, row.code, answer);
+    }
+  }
+  if (json) out = "{\"items\":[" + out + "]}\n";
+  return WriteOutput(kContext, out.data(), out.size()) ? exitStatus : kExitData;
+}
+
+}  // namespace kx::tool

@@ -1,0 +1,182 @@
+#include "cli.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace kx::tool {
+
+// ---- Messages ----------------------------------------------------------------
+int Fail(int status, std::string_view context, const std::string& message) {
+  if (context.empty()) {
+    std::fprintf(stderr, "kestrix: %s\n", message.c_str());
+  } else {
+    std::fprintf(stderr, "kestrix: %.*s: %s\n", static_cast<int>(context.size()), context.data(),
+                 message.c_str());
+  }
+  return status;
+}
+
+std::string CommandPath(std::string_view context) {
+  return context.empty() ? std::string("kestrix") : "kestrix " + std::string(context);
+}
+
+namespace {
+
+struct StatusName {
+  int32_t code;
+  const char* name;
+  const char* meaning;
+};
+
+constexpr StatusName kStatusNames[] = {
+    {KX_OK, "KX_OK", "success"},
+    {KX_ERR_NO_MEMORY, "KX_ERR_NO_MEMORY", "a heap allocation failed"},
+    {KX_ERR_MALFORMED, "KX_ERR_MALFORMED", "malformed DER, or a character outside Base64"},
+    {KX_NOT_YET_VALID, "KX_NOT_YET_VALID", "check time earlier than the start of validity"},
+    {KX_EXPIRED, "KX_EXPIRED", "check time later than the end of validity"},
+    {KX_NO_REQUEST_ARMOUR, "KX_NO_REQUEST_ARMOUR", "no request armour line in the text"},
+    {KX_ERR_LENGTH, "KX_ERR_LENGTH", "a Base64 length or capacity check failed"},
+    {KX_ERR_NO_OUTPUT_BUFFER, "KX_ERR_NO_OUTPUT_BUFFER", "no output buffer"},
+};
+
+}  // namespace
+
+std::string LibraryError(std::string_view function, int32_t status) {
+  std::string text = std::string(function) + " returned " + std::to_string(status);
+  for (const StatusName& s : kStatusNames) {
+    if (s.code == status) return text + " (" + s.name + ": " + s.meaning + ")";
+  }
+  return text + " (not a status the library defines)";
+}
+
+int UsageError(std::string_view context, const std::string& message) {
+  return Fail(kExitUsage, context, message + " (try '" + CommandPath(context) + " --help')");
+}
+
+bool IsHelp(std::string_view arg) {
+  return arg == "-h" || arg == "--help";
+}
+
+void PrintText(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+int Dispatch(std::span<const Command> table, std::string_view context, std::string_view usage,
+             Args args) {
+  if (args.empty()) return UsageError(context, "missing command");
+  if (IsHelp(args[0])) {
+    PrintText(usage);
+    for (const Command& c : table) {
+      std::printf("  %-16.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
+                  static_cast<int>(c.summary.size()), c.summary.data());
+    }
+    return kExitOk;
+  }
+  for (const Command& c : table) {
+    if (c.name == args[0]) return c.run(args.subspan(1));
+  }
+  return UsageError(context, "unknown command '" + std::string(args[0]) + "'");
+}
+
+// ---- Input and output ----------------------------------------------------------
+
+bool ReadInput(std::string_view context, std::string_view path, std::size_t limit,
+               std::string_view what, std::vector<unsigned char>& out) {
+  const bool useStdin = path.empty() || path == "-";
+  const std::string name = useStdin ? std::string("standard input") : std::string(path);
+  std::FILE* file = useStdin ? stdin : std::fopen(std::string(path).c_str(), "rb");
+  if (file == nullptr) {
+    Fail(kExitData, context, "cannot open " + name + ": " + std::strerror(errno));
+    return false;
+  }
+  out.clear();
+  unsigned char chunk[65536];
+  bool ok = true;
+  for (;;) {
+    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+    if (out.size() + got > limit) {
+      Fail(kExitData, context,
+           name + " holds more than " + std::to_string(kMaxInput) + " " + std::string(what) +
+               ", the most the tool takes");
+      ok = false;
+      break;
+    }
+    out.insert(out.end(), chunk, chunk + got);
+    if (got < sizeof chunk) {
+      if (std::ferror(file)) {
+        Fail(kExitData, context, "cannot read " + name + ": " + std::strerror(errno));
+        ok = false;
+      }
+      break;
+    }
+  }
+  if (!useStdin) std::fclose(file);
+  return ok;
+}
+
+bool WriteOutput(std::string_view context, const void* data, std::size_t size) {
+  if ((size > 0 && std::fwrite(data, 1, size, stdout) != size) || std::fflush(stdout) != 0) {
+    Fail(kExitData, context, std::string("cannot write standard output: ") + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+void AppendHexLines(std::string& text, const unsigned char* bytes, int32_t size) {
+  constexpr int32_t kBytesPerLine = 32;
+  for (int32_t i = 0; i < size; ++i) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned>(bytes[i]));
+    text += hex;
+    if (i % kBytesPerLine == kBytesPerLine - 1 || i == size - 1) text += '\n';
+  }
+}
+
+int ParseArguments(std::string_view usage, std::string_view context, Args args, bool required,
+                   std::span<const Option> options, std::string_view& file) {
+  file = {};
+  bool haveFile = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (IsHelp(arg)) {
+      PrintText(usage);
+      return kExitOk;
+    }
+    const auto option = std::find_if(options.begin(), options.end(),
+                                     [arg](const Option& o) { return o.name == arg; });
+    if (option != options.end()) {
+      *option->seen = true;
+      if (option->value != nullptr) {
+        if (i + 1 == args.size()) {
+          return UsageError(context, std::string(arg) + " needs " + std::string(option->valueName));
+        }
+        *option->value = args[++i];
+      }
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError(context, "unknown option '" + std::string(arg) + "'");
+    } else if (haveFile) {
+      return UsageError(context, "more than one FILE given");
+    } else {
+      file = arg;
+      haveFile = true;
+    }
+  }
+  if (required && !haveFile) return UsageError(context, "missing FILE");
+  return -1;
+}
+
+int ParseFileOperand(std::string_view usage, std::string_view context, Args args, bool required,
+                     std::string_view& file) {
+  return ParseArguments(usage, context, args, required, {}, file);
+}
+
+std::string StatusText(int32_t status) {
+  for (const StatusName& s : kStatusNames) {
+    if (s.code == status) return s.name;
+  }
+  return std::to_string(status);
+}
+
+}  // namespace kx::tool

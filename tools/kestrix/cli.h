@@ -1,0 +1,91 @@
+// The tool's common ground: exit statuses, messages, command dispatch,
+// reading inputs and writing outputs, and option parsing.
+#ifndef KESTRIX_TOOLS_KESTRIX_CLI_H
+#define KESTRIX_TOOLS_KESTRIX_CLI_H
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kestrix.h"
+
+namespace kx::tool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitData = 1;
+constexpr int kExitUsage = 2;
+
+// The codec's limit, applied to every file the tool reads.
+constexpr std::size_t kMaxInput = KX_BASE64_MAX_LENGTH;
+
+using Args = std::span<const std::string_view>;
+
+// One row of a command table. A command prints its own usage for --help.
+struct Command {
+  std::string_view name;
+  std::string_view summary;  // its line in the parent's usage
+  int (*run)(Args args);     // gets the arguments after the command's name
+};
+
+// An option of a command: a flag, or, with `value`, one that takes the
+// argument after it.
+struct Option {
+  std::string_view name;
+  bool* seen;
+  std::string_view* value = nullptr;
+  std::string_view valueName = {};  // "a number", for the message when it is missing
+};
+
+// Prints "kestrix: <context>: <message>" on stderr (no context at the top
+// level) and returns `status`.
+int Fail(int status, std::string_view context, const std::string& message);
+
+// "kestrix" or "kestrix <context>", as the user types it.
+std::string CommandPath(std::string_view context);
+
+// "PemToDer returned -2 (KX_ERR_MALFORMED: malformed DER, ...)".
+std::string LibraryError(std::string_view function, int32_t status);
+
+// "KX_ERR_MALFORMED", or the number for a status the library does not define.
+std::string StatusText(int32_t status);
+
+int UsageError(std::string_view context, const std::string& message);
+
+bool IsHelp(std::string_view arg);
+
+void PrintText(std::string_view text);
+
+// Runs the row of `table` named by args[0] with the remaining arguments.
+// `context` is the command path so far ("base64"), empty at the top.
+int Dispatch(std::span<const Command> table, std::string_view context, std::string_view usage,
+             Args args);
+
+// Reads all of `path` ("-" or empty: standard input) into `out`, refusing
+// more than `limit` bytes. The error names the tool's limit, kMaxInput
+// `what` ("bytes"); `limit` may exceed it by room for trailing blanks.
+// Returns false after printing the error.
+bool ReadInput(std::string_view context, std::string_view path, std::size_t limit,
+               std::string_view what, std::vector<unsigned char>& out);
+
+// Writes `size` bytes to standard output and flushes. Returns false after
+// printing the error.
+bool WriteOutput(std::string_view context, const void* data, std::size_t size);
+
+// Appends `size` bytes as lowercase hex, 32 bytes a line, each line ended.
+void AppendHexLines(std::string& text, const unsigned char* bytes, int32_t size);
+
+// Takes the command's options and at most one operand, FILE; "-h"/"--help"
+// prints the usage. Returns -1 to go on, else the exit status to return.
+int ParseArguments(std::string_view usage, std::string_view context, Args args, bool required,
+                   std::span<const Option> options, std::string_view& file);
+
+// A command whose only arguments are FILE and --help.
+int ParseFileOperand(std::string_view usage, std::string_view context, Args args, bool required,
+                     std::string_view& file);
+
+}  // namespace kx::tool
+
+#endif

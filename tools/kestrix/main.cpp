@@ -1,0 +1,78 @@
+// kestrix: the command-line face of the library.
+//
+//   kestrix base64 encode [FILE]   bytes -> one line of Base64
+//   kestrix base64 decode [FILE]   one line of Base64 -> bytes
+//   kestrix tlv FILE               the element tree of a DER file
+//   kestrix split FILE             a certificate's signed part and signature
+//   kestrix cert FILE              a certificate's items (GetCertInfo)
+//   kestrix verify FILE [TIME]     whether it is valid at TIME (GetPreCertVerified)
+//   kestrix modulus FILE           the RSA modulus of its key (GetUsrPubKey)
+//   kestrix csr FILE [--json]      a PEM request's subject and key (RC_decodep10pemtxt)
+//   kestrix --version              the version
+//
+// The tool is an outside caller: it calls only the shared library's exports
+// (and takes the item catalogue's names from its sources). Each command is one row of the table
+// below and one file (commands.h); a command with subcommands (base64) dispatches through a
+// table of its own.
+//
+// Exit status: 0 success, 1 bad data or a failed read/write, 2 bad usage.
+#include <clocale>
+#include <cstdio>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "cli.h"
+#include "commands.h"
+
+namespace {
+
+using namespace kx::tool;
+
+constexpr Command kCommands[] = {
+    {"base64", "Base64 encode or decode (kestrix base64 --help)", RunBase64},
+    {"tlv", "the element tree of a DER file", RunTlv},
+    {"split", "a certificate's signed part and signature value", RunSplit},
+    {"cert", "the items of a certificate, as GetCertInfo answers them", RunCert},
+    {"verify", "whether a certificate is valid at a time", RunVerify},
+    {"modulus", "the RSA modulus of a certificate's key", RunModulus},
+    {"csr", "the subject and key of a PEM certificate request", RunCsr},
+};
+
+constexpr std::string_view kUsage =
+    "usage: kestrix COMMAND [ARGS...]\n"
+    "\n"
+    "Takes DER certificates and PEM certificate requests apart and moves DER to\n"
+    "and from Base64 with the kestrix library. 'kestrix COMMAND --help'\n"
+    "describes one command; 'kestrix --version' prints the version.\n"
+    "Exit status: 0 success, 1 bad data or a failed read or write, 2 bad usage.\n"
+    "\n"
+    "commands:\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The library writes certificate texts in the locale's character set.
+  std::setlocale(LC_ALL, "");
+#if defined(_WIN32)
+  // Bytes in and out as they are: DER, decoded Base64, and lines ending in LF.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (args.size() == 1 && args[0] == "--version") {
+    std::puts("kestrix " KESTRIX_VERSION_STRING);
+    return kExitOk;
+  }
+  try {
+    return Dispatch(kCommands, "", kUsage, args);
+  } catch (const std::bad_alloc&) {
+    std::fputs("kestrix: out of memory\n", stderr);
+    return kExitData;
+  }
+}

@@ -1,0 +1,148 @@
+#include "text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <cwchar>
+
+#if !defined(_WIN32)
+#include <langinfo.h>
+#endif
+
+#include "platform/utf8.h"
+
+namespace kx::tool {
+namespace {
+
+#if defined(_WIN32)
+// True when the library's texts are UTF-8: never, they are in the ANSI code
+// page, read as the C runtime's locale.
+bool TextsAreUtf8() {
+  return false;
+}
+#else
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// True when the library's texts are UTF-8: a UTF-8 locale, or the C/POSIX one.
+bool TextsAreUtf8() {
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr) return true;
+  for (std::string_view name :
+       {"UTF-8", "UTF8", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "646", ""}) {
+    if (EqualsIgnoringCase(codeset, name)) return true;
+  }
+  return false;
+}
+#endif
+
+// One character of a text: its code point, and the bytes it takes. An
+// invalid sequence is `valid` false, its bytes those that start no character.
+using TextChar = kx::platform::Utf8Char;
+
+// Reads the character at text[0] (left >= 1) in the locale's multibyte set.
+// Where wchar_t is not a code point, only ASCII is read as characters.
+TextChar NextLocaleChar(const unsigned char* text, std::size_t left, std::mbstate_t& state) {
+#if defined(__STDC_ISO_10646__)
+  wchar_t wide = 0;
+  const std::size_t n = std::mbrtowc(&wide, reinterpret_cast<const char*>(text), left, &state);
+  if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+    state = std::mbstate_t{};
+    return {0, 1, false};
+  }
+  if (n == 0) return {0, 1, true};  // a zero byte inside the text
+  return {static_cast<char32_t>(wide), n, true};
+#else
+  (void)left;
+  (void)state;
+  return text[0] < 0x80 ? TextChar{text[0], 1, true} : TextChar{0, 1, false};
+#endif
+}
+
+// Calls visit(character, its bytes) for each character of `text`.
+template <typename Visit>
+void ForEachChar(std::string_view text, Visit visit) {
+  const bool utf8 = TextsAreUtf8();
+  std::mbstate_t state{};
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t left = text.size() - at;
+    const TextChar c =
+        utf8 ? kx::platform::DecodeUtf8(bytes + at, left) : NextLocaleChar(bytes + at, left, state);
+    visit(c, text.substr(at, c.size));
+    at += c.size;
+  }
+}
+
+void AppendByteEscape(std::string& out, const char* prefix, unsigned char byte) {
+  char escape[8];
+  std::snprintf(escape, sizeof escape, "%s%02x", prefix, static_cast<unsigned>(byte));
+  out += escape;
+}
+
+}  // namespace
+
+std::string TerminalText(std::string_view text) {
+  std::string out;
+  ForEachChar(text, [&out](const TextChar& c, std::string_view bytes) {
+    const char32_t cp = c.codePoint;
+    if (c.valid && cp == U'\\') {
+      out += "\\\\";
+    } else if (c.valid && cp >= 0x20 && cp != 0x7F && (cp < 0x80 || cp > 0x9F)) {
+      out += bytes;
+    } else {
+      for (char b : bytes) AppendByteEscape(out, "\\x", static_cast<unsigned char>(b));
+    }
+  });
+  return out;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  ForEachChar(text, [&out](const TextChar& c, std::string_view bytes) {
+    const char32_t cp = c.codePoint;
+    const bool codePoint = c.valid && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    if (!codePoint) {
+      for (char b : bytes) AppendByteEscape(out, "\\u00", static_cast<unsigned char>(b));
+    } else if (cp == U'"' || cp == U'\\') {
+      out += '\\';
+      out += static_cast<char>(cp);
+    } else if (cp < 0x20) {
+      AppendByteEscape(out, "\\u00", static_cast<unsigned char>(cp));
+    } else {
+      AppendUtf8(out, cp);
+    }
+  });
+  out += '"';
+  return out;
+}
+
+std::string HexText(std::string_view bytes) {
+  std::string out;
+  for (char b : bytes) AppendByteEscape(out, "", static_cast<unsigned char>(b));
+  return out;
+}
+
+}  // namespace kx::tool

@@ -1,0 +1,26 @@
+// Texts from the library, shown as they are: GetCertInfo writes them in the
+// code page of the LC_CTYPE locale (the plain C/POSIX locale counting as
+// UTF-8); main() adopts the user's locale, so the tool reads them in the code
+// page the library wrote them in.
+#ifndef KESTRIX_TOOLS_KESTRIX_TEXT_H
+#define KESTRIX_TOOLS_KESTRIX_TEXT_H
+
+#include <string>
+#include <string_view>
+
+namespace kx::tool {
+
+// The text as a terminal may show it: control characters (C0, DEL, C1) and
+// bytes that start no character as \xNN, a backslash as "\\".
+std::string TerminalText(std::string_view text);
+
+// The text as a quoted JSON string in UTF-8: quote and backslash escaped,
+// control characters as \u00XX, and each byte that starts no character as
+// \u00XX of the byte.
+std::string JsonString(std::string_view text);
+
+std::string HexText(std::string_view bytes);
+
+}  // namespace kx::tool
+
+#endif

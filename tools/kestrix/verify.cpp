@@ -1,0 +1,127 @@
+// kestrix verify: whether a certificate is valid at a time.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "certificate.h"
+#include "cli.h"
+#include "commands.h"
+#include "text.h"
+
+namespace kx::tool {
+namespace {
+
+// "2034-12-31 23:59:59 UTC" for the library's validity text, YYMMDDhhmmss
+// (UTCTime: years 50..99 are 19xx, 00..49 are 20xx) or YYYYMMDDhhmmss; any
+// other text as it is.
+std::string ReadableTime(std::string_view t) {
+  const bool digits = std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || (t.size() != 12 && t.size() != 14)) {
+    std::string quoted = "'";  // built in steps: GCC 12 warns wrongly on "'" + text + "'"
+    quoted += TerminalText(t);
+    return quoted += "'";
+  }
+  std::string year;
+  if (t.size() == 12) {
+    year = (t[0] >= '5' ? "19" : "20") + std::string(t.substr(0, 2));
+    t.remove_prefix(2);
+  } else {
+    year = std::string(t.substr(0, 4));
+    t.remove_prefix(4);
+  }
+  const auto part = [&t](std::size_t at) { return std::string(t.substr(at, 2)); };
+  return year + "-" + part(0) + "-" + part(2) + " " + part(4) + ":" + part(6) + ":" + part(8) +
+         " UTC";
+}
+
+// "notBefore 2025-01-01 00:00:00 UTC" from GetCertInfo item 21 or 22.
+std::string ValidityBound(const std::vector<unsigned char>& der, uint32_t item) {
+  const std::string_view label = item == KX_ITEM_NOT_BEFORE ? "notBefore" : "notAfter";
+  const CertAnswer answer = AskCertItem(der, item);
+  if (answer.status != KX_OK) {
+    return std::string(label) + " unknown (GetCertInfo: " + StatusText(answer.status) + ")";
+  }
+  return std::string(label) + " " + ReadableTime(answer.Bytes());
+}
+
+constexpr std::string_view kVerifyUsage =
+    "usage: kestrix verify FILE [YYYYMMDDhhmmss]\n"
+    "\n"
+    "Checks with the library's GetPreCertVerified that the time (UTC; the\n"
+    "current time when none is given) lies in the validity period of the\n"
+    "certificate in FILE (DER or PEM), bounds included, and prints one of\n"
+    "  valid (notBefore ..., notAfter ...)   followed by the sizes of the\n"
+    "                                        signed part and signature value\n"
+    "  not yet valid (notBefore ...)\n"
+    "  expired (notAfter ...)\n"
+    "A certificate that does not decode, validity dates the library does not\n"
+    "read, or a signed part over 2048 bytes or signature over 300 is an error.\n"
+    "\n"
+    "Exit status: 0 valid; 1 not yet valid, expired or an error; 2 bad usage\n"
+    "(a time that is not 14 digits among them).\n";
+
+}  // namespace
+
+int RunVerify(Args args) {
+  constexpr std::string_view kContext = "verify";
+  std::vector<std::string_view> operands;
+  for (std::string_view arg : args) {
+    if (IsHelp(arg)) {
+      PrintText(kVerifyUsage);
+      return kExitOk;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError(kContext, "unknown option '" + std::string(arg) + "'");
+    }
+    operands.push_back(arg);
+  }
+  if (operands.empty()) return UsageError(kContext, "missing FILE");
+  if (operands.size() > 2) return UsageError(kContext, "more than FILE and a time given");
+  std::string checkTime;
+  if (operands.size() == 2) {
+    checkTime = operands[1];
+    const bool digits = std::all_of(checkTime.begin(), checkTime.end(),
+                                    [](char c) { return c >= '0' && c <= '9'; });
+    if (checkTime.size() != 14 || !digits) {
+      return UsageError(kContext, "the time '" + checkTime + "' is not YYYYMMDDhhmmss");
+    }
+  }
+
+  std::vector<unsigned char> der;
+  if (!LoadCertificate(kContext, operands[0], der)) return kExitData;
+
+  unsigned char tbs[KX_MAX_TBS_SIZE];
+  unsigned char signature[KX_MAX_SIGNATURE_SIZE];
+  int32_t tbsLen = 0;
+  int32_t sigLen = 0;
+  const int32_t status = GetPreCertVerified(static_cast<int32_t>(der.size()), der.data(),
+                                            checkTime.empty() ? nullptr : checkTime.c_str(),
+                                            &tbsLen, tbs, &sigLen, signature);
+  std::string text;
+  int exitStatus = kExitData;
+  switch (status) {
+    case KX_OK:
+      text = "valid (" + ValidityBound(der, KX_ITEM_NOT_BEFORE) + ", " +
+             ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\ntbs: " + std::to_string(tbsLen) +
+             " bytes\nsignature: " + std::to_string(sigLen) + " bytes\n";
+      exitStatus = kExitOk;
+      break;
+    case KX_NOT_YET_VALID:
+      text = "not yet valid (" + ValidityBound(der, KX_ITEM_NOT_BEFORE) + ")\n";
+      break;
+    case KX_EXPIRED: text = "expired (" + ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\n"; break;
+    default: {
+      std::string cause = OversizedPart(der, OuterHeaderSize(der));
+      if (cause.empty() && status == KX_ERR_MALFORMED &&
+          AskCertItem(der, KX_ITEM_VERSION).status == KX_OK) {
+        cause =
+            "; the certificate decodes, so its validity dates (or the clock) are not in a form the "
+            "library reads";
+      }
+      return Fail(kExitData, kContext, LibraryError("GetPreCertVerified", status) + cause);
+    }
+  }
+  return WriteOutput(kContext, text.data(), text.size()) ? exitStatus : kExitData;
+}
+
+}  // namespace kx::tool
