@@ -1,5 +1,6 @@
 // kestrix verify: whether a certificate is valid at a time.
 #include <algorithm>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,54 @@ std::string ValidityBound(const std::vector<unsigned char>& der, uint32_t item) 
   return std::string(label) + " " + ReadableTime(answer.Bytes());
 }
 
+// The library's validity text as 14 digits, YYYYMMDDhhmmss (a UTCTime's
+// years 50..99 are 19xx), or the empty text for any other form.
+std::string FullTime(std::string_view t) {
+  const bool digits = std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || (t.size() != 12 && t.size() != 14)) return {};
+  if (t.size() == 14) return std::string(t);
+  return (t[0] >= '5' ? "19" : "20") + std::string(t);
+}
+
+// The current time, YYYYMMDDhhmmss in UTC.
+std::string Now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+#if defined(_WIN32)
+  gmtime_s(&utc, &now);
+#else
+  gmtime_r(&now, &utc);
+#endif
+  char text[16];
+  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &utc);
+  return text;
+}
+
+// The verdict of GetPreCertVerified, reached with GetCertInfo's validity
+// dates for a certificate whose signed part or signature value is larger
+// than GetPreCertVerified hands out (`cause` says which). Returns false when
+// either date is not in a form the library reads.
+bool VerdictFromDates(const std::vector<unsigned char>& der, std::string checkTime,
+                      std::string_view cause, std::string& text, int& exitStatus) {
+  const std::string from = FullTime(AskCertItem(der, KX_ITEM_NOT_BEFORE).Bytes());
+  const std::string to = FullTime(AskCertItem(der, KX_ITEM_NOT_AFTER).Bytes());
+  if (from.empty() || to.empty()) return false;
+  if (checkTime.empty()) checkTime = Now();
+  exitStatus = kExitData;
+  if (checkTime < from) {
+    text = "not yet valid (" + ValidityBound(der, KX_ITEM_NOT_BEFORE) + ")\n";
+  } else if (checkTime > to) {
+    text = "expired (" + ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\n";
+  } else {
+    text = "valid (" + ValidityBound(der, KX_ITEM_NOT_BEFORE) + ", " +
+           ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\n";
+    exitStatus = kExitOk;
+  }
+  text += "dates read with GetCertInfo: GetPreCertVerified refuses the certificate" +
+          std::string(cause) + "\n";
+  return true;
+}
+
 constexpr std::string_view kVerifyUsage =
     "usage: kestrix verify FILE [YYYYMMDDhhmmss]\n"
     "\n"
@@ -54,8 +103,11 @@ constexpr std::string_view kVerifyUsage =
     "                                        signed part and signature value\n"
     "  not yet valid (notBefore ...)\n"
     "  expired (notAfter ...)\n"
-    "A certificate that does not decode, validity dates the library does not\n"
-    "read, or a signed part over 2048 bytes or signature over 300 is an error.\n"
+    "GetPreCertVerified hands out a signed part of at most 2048 bytes and a\n"
+    "signature value of at most 300; for a larger certificate the tool compares\n"
+    "the dates GetCertInfo reads and says so on a second line. A certificate\n"
+    "that does not decode, or validity dates the library does not read, is an\n"
+    "error.\n"
     "\n"
     "Exit status: 0 valid; 1 not yet valid, expired or an error; 2 bad usage\n"
     "(a time that is not 14 digits among them).\n";
@@ -112,6 +164,7 @@ int RunVerify(Args args) {
     case KX_EXPIRED: text = "expired (" + ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\n"; break;
     default: {
       std::string cause = OversizedPart(der, OuterHeaderSize(der));
+      if (!cause.empty() && VerdictFromDates(der, checkTime, cause, text, exitStatus)) break;
       if (cause.empty() && status == KX_ERR_MALFORMED &&
           AskCertItem(der, KX_ITEM_VERSION).status == KX_OK) {
         cause =
