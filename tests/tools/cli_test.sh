@@ -523,6 +523,15 @@ if [[ $(cat "$work/out") == "Version error" ]]; then
 else
   fail "csr of version 2: stdout is '$(cat "$work/out")', want the library's 'Version error'"
 fi
+# With --json, standard output holds JSON alone: the library's line goes to
+# standard error, before the tool's.
+"$kestrix" csr --json "$work/v2.pem" >"$work/out" 2>"$work/err"
+if [[ $? -eq 1 && ! -s $work/out && $(head -n 1 "$work/err") == "Version error" ]] &&
+  grep -q "^kestrix: csr: RC_decodep10pemtxt returned -2" "$work/err"; then
+  pass
+else
+  fail "csr --json of version 2: stdout '$(cat "$work/out")', stderr '$(cat "$work/err")'"
+fi
 expect_error "csr without FILE" 2 "csr: missing FILE" -- "$kestrix" csr
 expect_error "csr unknown option" 2 "csr: unknown option '--text'" -- "$kestrix" csr "$csr" --text
 

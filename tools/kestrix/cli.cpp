@@ -5,6 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace kx::tool {
 
 // ---- Messages ----------------------------------------------------------------
@@ -177,6 +183,64 @@ std::string StatusText(int32_t status) {
     if (s.code == status) return s.name;
   }
   return std::to_string(status);
+}
+
+namespace {
+
+// Descriptors of the C runtime: POSIX's, or the Windows runtime's names.
+#if defined(_WIN32)
+int Descriptor(std::FILE* file) {
+  return _fileno(file);
+}
+int Duplicate(int fd) {
+  return _dup(fd);
+}
+int Redirect(int from, int to) {
+  return _dup2(from, to);
+}
+void Close(int fd) {
+  _close(fd);
+}
+#else
+int Descriptor(std::FILE* file) {
+  return fileno(file);
+}
+int Duplicate(int fd) {
+  return dup(fd);
+}
+int Redirect(int from, int to) {
+  return dup2(from, to);
+}
+void Close(int fd) {
+  close(fd);
+}
+#endif
+
+}  // namespace
+
+LibraryLinesToStderr::LibraryLinesToStderr() {
+  std::fflush(stdout);
+  scratch_ = std::tmpfile();
+  if (scratch_ == nullptr) return;
+  saved_ = Duplicate(Descriptor(stdout));
+  if (saved_ >= 0 && Redirect(Descriptor(scratch_), Descriptor(stdout)) >= 0) return;
+  if (saved_ >= 0) Close(saved_);
+  saved_ = -1;
+  std::fclose(scratch_);
+  scratch_ = nullptr;
+}
+
+LibraryLinesToStderr::~LibraryLinesToStderr() {
+  if (scratch_ == nullptr) return;
+  std::fflush(stdout);
+  Redirect(saved_, Descriptor(stdout));
+  Close(saved_);
+  std::rewind(scratch_);
+  char chunk[4096];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, scratch_)) > 0;) {
+    std::fwrite(chunk, 1, got, stderr);
+  }
+  std::fclose(scratch_);
 }
 
 }  // namespace kx::tool

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <string_view>
@@ -76,6 +77,23 @@ bool WriteOutput(std::string_view context, const void* data, std::size_t size);
 
 // Appends `size` bytes as lowercase hex, 32 bytes a line, each line ended.
 void AppendHexLines(std::string& text, const unsigned char* bytes, int32_t size);
+
+// While it lives, what the process writes on standard output (the library
+// prints a few diagnostic lines of its own there) goes to a scratch file; at
+// its end the lines are copied to standard error, so that standard output
+// holds the tool's answer alone (JSON, say). Where no scratch file can be
+// made, standard output is left as it is.
+class LibraryLinesToStderr {
+ public:
+  LibraryLinesToStderr();
+  ~LibraryLinesToStderr();
+  LibraryLinesToStderr(const LibraryLinesToStderr&) = delete;
+  LibraryLinesToStderr& operator=(const LibraryLinesToStderr&) = delete;
+
+ private:
+  std::FILE* scratch_ = nullptr;
+  int saved_ = -1;  // standard output's own descriptor, kept aside
+};
 
 // Takes the command's options and at most one operand, FILE; "-h"/"--help"
 // prints the usage. Returns -1 to go on, else the exit status to return.

@@ -35,7 +35,7 @@ constexpr std::string_view kCsrUsage =
     "Exit status: 1 when the file cannot be read or the library refuses the\n"
     "text (one error line with the library's status; for some malformed requests\n"
     "the library first prints a line of its own, such as 'Version error', on\n"
-    "standard output); 2 bad usage.\n";
+    "standard output, or with --json on standard error); 2 bad usage.\n";
 
 // One text field of a P10RequestInfo, by the attribute name the tool shows.
 struct RequestField {
@@ -92,9 +92,14 @@ int RunCsr(Args args) {
   input.push_back('\0');
 
   P10RequestInfo record{};
-  const int32_t status =
-      RC_decodep10pemtxt(reinterpret_cast<const char*>(input.data()), size, &record);
-  std::fflush(stdout);  // the library's own lines go before the tool's
+  int32_t status;
+  if (json) {
+    const LibraryLinesToStderr diverted;  // nothing but JSON on standard output
+    status = RC_decodep10pemtxt(reinterpret_cast<const char*>(input.data()), size, &record);
+  } else {
+    status = RC_decodep10pemtxt(reinterpret_cast<const char*>(input.data()), size, &record);
+    std::fflush(stdout);  // the library's own lines go before the tool's
+  }
   if (status != KX_OK) return Fail(kExitData, kContext, LibraryError("RC_decodep10pemtxt", status));
   const int32_t keyLen = record.publicKeyLen;
   constexpr int32_t kKeyRoom = static_cast<int32_t>(sizeof record.publicKey);
