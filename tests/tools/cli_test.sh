@@ -553,6 +553,23 @@ if [[ $("$kestrix" --version) == "kestrix $version" ]]; then
 else
   fail "--version: want 'kestrix $version'"
 fi
+# The bash completion offers every command of the usage, and the options.
+complete() { :; }  # what the completion file registers is not needed here
+# shellcheck source=tools/kestrix/kestrix.bash
+source "$2/../tools/kestrix/kestrix.bash"
+offered() {  # offered WORDS...: what completing the last word offers
+  COMP_WORDS=("$@")
+  COMP_CWORD=$(($# - 1))
+  _kestrix
+  echo "${COMPREPLY[*]}"
+}
+commands="$("$kestrix" --help | sed -n 's/^  \([a-z0-9]*\) .*/\1/p' | tr '\n' ' ')"
+if [[ "$(offered kestrix '')" == "${commands}--help --version" &&
+  $(offered kestrix cert --) == "--json --item --help" && $(offered kestrix base64 e) == encode ]]; then
+  pass
+else
+  fail "bash completion: offers '$(offered kestrix '')', want '${commands}--help --version'"
+fi
 expect_error "no command" 2 "missing command" -- "$kestrix"
 expect_error "unknown command" 2 "unknown command 'frobnicate'" -- "$kestrix" frobnicate
 expect_error "tlv without FILE" 2 "tlv: missing FILE" -- "$kestrix" tlv

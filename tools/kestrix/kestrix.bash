@@ -1,0 +1,20 @@
+# bash completion for kestrix: commands, their options, and file names.
+_kestrix() {
+  local cur=${COMP_WORDS[COMP_CWORD]} words
+  if ((COMP_CWORD == 1)); then
+    words="base64 tlv split cert verify modulus csr --help --version"
+  elif [[ ${COMP_WORDS[1]} == base64 ]] && ((COMP_CWORD == 2)); then
+    words="encode decode --help"
+  elif [[ $cur == -* ]]; then
+    case ${COMP_WORDS[1]} in
+      cert) words="--json --item --help" ;;
+      csr) words="--json --help" ;;
+      *) words="--help" ;;
+    esac
+  else
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    return
+  fi
+  mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
+}
+complete -o filenames -F _kestrix kestrix
