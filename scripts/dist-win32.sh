@@ -10,8 +10,9 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 build=build-win32
+version="$(sed -n 's/^project(kestrix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
   -DKESTRIX_TESTS=OFF -DKESTRIX_BENCH=OFF -DKESTRIX_TOOLS=ON -DKESTRIX_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 (cd "$build" && cpack -G ZIP >/dev/null)
-echo "$build/$(cd "$build" && ls kestrix-*-win32.zip)"
+echo "$build/kestrix-$version-win32.zip"
