@@ -7,6 +7,7 @@
 #include "certificate.h"
 #include "cli.h"
 #include "commands.h"
+#include "input.h"
 #include "query/items.h"
 #include "text.h"
 
@@ -189,11 +190,10 @@ std::string CertJson(const CertItem* row, uint32_t item, const CertAnswer& answe
 }
 
 constexpr std::string_view kCertUsage =
-    "usage: kestrix cert FILE [--json] [--item N]\n"
+    "usage: kestrix cert [-r] [--json] [--item N] FILE...\n"
     "\n"
-    "Lists the items of the certificate in FILE (DER, or PEM between\n"
-    "'-----BEGIN CERTIFICATE-----' and '-----END CERTIFICATE-----'), one\n"
-    "GetCertInfo call per item, one line each:\n"
+    "Lists the items of each certificate, one GetCertInfo call per item, one\n"
+    "line each:\n"
     "  ITEM  NAME  SHAPE  VALUE\n"
     "SHAPE is text, number, bytes or serial. Texts are shown in the locale's\n"
     "character set, control characters and bytes that are no character as \\xNN\n"
@@ -210,8 +210,8 @@ constexpr std::string_view kCertUsage =
     "status (KX_ERR_MALFORMED for a public key over 300 bytes). Item 59 holds a\n"
     "SAN iPAddress as its raw octets, zero octets included (\\x00).\n"
     "\n"
-    "  --json    the same as one JSON object:\n"
-    "            {\"items\":[{\"item\":27,\"name\":\"subject commonName\",\n"
+    "  --json    the same as one JSON object a line, one per certificate:\n"
+    "            {\"source\":\"FILE\",\"items\":[{\"item\":27,\"name\":\"subject commonName\",\n"
     "              \"shape\":\"text\",\"value\":\"...\"},...]}\n"
     "            values are strings (bytes in hex), numbers, or null for absent;\n"
     "            a refused item has \"status\" instead of \"value\"\n"
@@ -220,8 +220,9 @@ constexpr std::string_view kCertUsage =
     "            uppercase hex, 0x01000001 its raw bytes. A code the tool does not\n"
     "            know shows the library's number, length and bytes.\n"
     "\n"
-    "Exit status: 1 when the certificate does not decode (one error line), and\n"
-    "with --item when the library refuses the item; else 0.\n";
+    "Exit status: 1 when a certificate does not decode (one error line each),\n"
+    "with --item when the library refuses the item, or when an input is not a\n"
+    "certificate; else 0.\n";
 
 // Parses N of --item: decimal, or hex after 0x, at most 32 bits.
 bool ParseItem(std::string_view text, uint32_t& item) {
@@ -254,12 +255,14 @@ bool ParseItem(std::string_view text, uint32_t& item) {
 
 int RunCert(Args args) {
   constexpr std::string_view kContext = "cert";
-  std::string_view path;
+  std::vector<std::string_view> files;
+  bool recursive = false;
   bool json = false;
   bool oneItem = false;
   std::string_view itemText;
   const Option options[] = {{"--json", &json}, {"--item", &oneItem, &itemText, "a number"}};
-  if (int status = ParseArguments(kCertUsage, kContext, args, true, options, path); status >= 0) {
+  if (int status = ParseInputs(kCertUsage, kContext, args, options, files, recursive);
+      status >= 0) {
     return status;
   }
   uint32_t item = 0;
@@ -268,38 +271,40 @@ int RunCert(Args args) {
         kContext, "--item wants a number of up to 32 bits, not '" + std::string(itemText) + "'");
   }
 
-  std::vector<unsigned char> der;
-  if (!LoadCertificate(kContext, path, der)) return kExitData;
-  // Every item decodes the whole certificate; the version tells whether it
-  // decodes at all.
-  const CertAnswer version = AskCertItem(der, KX_ITEM_VERSION);
-  if (version.status != KX_OK) {
-    return Fail(kExitData, kContext, LibraryError("GetCertInfo", version.status));
-  }
-
-  std::string out;
-  int exitStatus = kExitOk;
-  const auto add = [&](const CertItem* row, uint32_t code, const CertAnswer& answer) {
-    if (json) {
-      if (!out.empty()) out += ",";
-      out += CertJson(row, code, answer);
+  const auto listItems = [&](const Block& block, std::string_view context) {
+    const std::vector<unsigned char>& der = block.der;
+    // Every item decodes the whole certificate; the version tells whether it
+    // decodes at all.
+    const CertAnswer version = AskCertItem(der, KX_ITEM_VERSION);
+    if (version.status != KX_OK) {
+      return Fail(kExitData, context, LibraryError("GetCertInfo", version.status));
+    }
+    std::string out;
+    int exitStatus = kExitOk;
+    const auto add = [&](const CertItem* row, uint32_t code, const CertAnswer& answer) {
+      if (json) {
+        if (!out.empty()) out += ",";
+        out += CertJson(row, code, answer);
+      } else {
+        out += CertLine(row, code, answer);
+      }
+    };
+    if (oneItem) {
+      const CertAnswer answer = AskCertItem(der, item);
+      add(FindCertItem(item & kItemCodeMask), item, answer);
+      if (answer.status != KX_OK) exitStatus = kExitData;
     } else {
-      out += CertLine(row, code, answer);
+      for (const CertItem& row : kCertItems) {
+        if (!row.listed) continue;
+        const CertAnswer answer =
+            row.code == KX_ITEM_VERSION ? version : AskCertItem(der, row.code);
+        if (CertCarries(row, answer)) add(&row, row.code, answer);
+      }
     }
+    if (json) out = "{\"source\":" + JsonString(block.name) + ",\"items\":[" + out + "]}\n";
+    return WriteOutput(context, out.data(), out.size()) ? exitStatus : kExitData;
   };
-  if (oneItem) {
-    const CertAnswer answer = AskCertItem(der, item);
-    add(FindCertItem(item & kItemCodeMask), item, answer);
-    if (answer.status != KX_OK) exitStatus = kExitData;
-  } else {
-    for (const CertItem& row : kCertItems) {
-      if (!row.listed) continue;
-      const CertAnswer answer = row.code == KX_ITEM_VERSION ? version : AskCertItem(der, row.code);
-      if (CertCarries(row, answer)) add(&row, row.code, answer);
-    }
-  }
-  if (json) out = "{\"items\":[" + out + "]}\n";
-  return WriteOutput(kContext, out.data(), out.size()) ? exitStatus : kExitData;
+  return ForEachBlock(kContext, files, recursive, Kind::kCertificate, !json, listItems);
 }
 
 }  // namespace kx::tool

@@ -14,81 +14,8 @@ TlvHeader ReadHeader(const unsigned char* p, std::size_t left) {
   return {d->header, d->content, d->header};
 }
 
-namespace {
-
-constexpr std::string_view kPemBegin = "-----BEGIN CERTIFICATE-----";
-constexpr std::string_view kPemEnd = "-----END CERTIFICATE-----";
-
-}  // namespace
-
-bool CertificateBytes(std::string_view context, const std::vector<unsigned char>& input,
-                      std::vector<unsigned char>& der) {
-  const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
-  const std::size_t begin = text.find(kPemBegin);
-  if (begin == std::string_view::npos) {
-    der = input;
-    return true;
-  }
-  const std::size_t bodyStart = begin + kPemBegin.size();
-  const std::size_t end = text.find(kPemEnd, bodyStart);
-  if (end == std::string_view::npos) {
-    Fail(kExitData, context, "no '" + std::string(kPemEnd) + "' line after the BEGIN line");
-    return false;
-  }
-  std::string body;
-  for (char c : text.substr(bodyStart, end - bodyStart)) {
-    if (c != '\r' && c != '\n') body.push_back(c);
-  }
-  if (body.empty()) {
-    Fail(kExitData, context, "the PEM armour holds no text");
-    return false;
-  }
-  der.assign((body.size() + 3) / 4 * 3, 0);
-  int32_t written = static_cast<int32_t>(der.size());
-  const int32_t status =
-      PemToDer(body.data(), static_cast<int32_t>(body.size()), der.data(), &written);
-  if (status != KX_OK) {
-    Fail(kExitData, context, "the PEM body: " + LibraryError("PemToDer", status));
-    return false;
-  }
-  der.resize(static_cast<std::size_t>(written));
-  return true;
-}
-
 std::size_t OuterHeaderSize(const std::vector<unsigned char>& der) {
   return ReadHeader(der.data(), der.size()).headerSize;
-}
-
-bool LoadCertificate(std::string_view context, std::string_view path,
-                     std::vector<unsigned char>& der) {
-  std::vector<unsigned char> input;
-  if (!ReadInput(context, path, kMaxInput, "bytes", input)) return false;
-  if (!CertificateBytes(context, input, der)) return false;
-  if (der.empty()) {
-    Fail(kExitData, context, "the input is empty");
-    return false;
-  }
-  const TlvHeader outer = ReadHeader(der.data(), der.size());
-  if (outer.headerSize == 0) {
-    Fail(kExitData, context,
-         "the certificate's header needs " + std::to_string(outer.headerNeeded) +
-             " bytes, the file has " + std::to_string(der.size()));
-    return false;
-  }
-  const std::uint64_t total = outer.headerSize + outer.contentSize;
-  if (total > der.size()) {
-    Fail(kExitData, context,
-         "the certificate runs past the end of the file (declares " + std::to_string(total) +
-             " bytes, " + std::to_string(der.size()) + " present)");
-    return false;
-  }
-  if (total < der.size()) {
-    Fail(kExitData, context,
-         "the file holds " + std::to_string(der.size() - total) +
-             " bytes after the certificate's " + std::to_string(total));
-    return false;
-  }
-  return true;
 }
 
 CertAnswer AskCertItem(const std::vector<unsigned char>& der, uint32_t item) {

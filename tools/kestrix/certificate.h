@@ -1,6 +1,5 @@
-// Certificates as the tool hands them to the library: read from a file (DER
-// or PEM), checked to fill it exactly, since the exports receive no size; and
-// one GetCertInfo call.
+// Certificates as the tool reads them: DER headers with the tests'
+// independent reader, one GetCertInfo call, and why CerExpand may refuse one.
 #ifndef KESTRIX_TOOLS_KESTRIX_CERTIFICATE_H
 #define KESTRIX_TOOLS_KESTRIX_CERTIFICATE_H
 
@@ -38,23 +37,10 @@ struct CertAnswer {
 
 TlvHeader ReadHeader(const unsigned char* p, std::size_t left);
 
-// The DER of a PEM certificate: the Base64 body between the armour lines,
-// line breaks removed, decoded by the library. An input without the BEGIN
-// line is DER, copied unchanged. Returns false after printing the error.
-bool CertificateBytes(std::string_view context, const std::vector<unsigned char>& input,
-                      std::vector<unsigned char>& der);
-
 // The size of the outer element's header of `der`, 0 when it does not fit.
 std::size_t OuterHeaderSize(const std::vector<unsigned char>& der);
 
-// Reads the certificate in `path` (DER or PEM) into `der` and checks that its
-// outer element fills the file exactly: the library receives no size, so it
-// may only be handed an element that lies wholly inside the bytes read.
-// Returns false after printing the error.
-bool LoadCertificate(std::string_view context, std::string_view path,
-                     std::vector<unsigned char>& der);
-
-// One GetCertInfo call, as a caller makes it. `der` has passed LoadCertificate.
+// One GetCertInfo call, as a caller makes it. `der` fills its block exactly.
 CertAnswer AskCertItem(const std::vector<unsigned char>& der, uint32_t item);
 
 // The likely cause when CerExpand refuses a well-framed certificate: "; its

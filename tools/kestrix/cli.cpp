@@ -141,9 +141,9 @@ void AppendHexLines(std::string& text, const unsigned char* bytes, int32_t size)
 }
 
 int ParseArguments(std::string_view usage, std::string_view context, Args args, bool required,
-                   std::span<const Option> options, std::string_view& file) {
-  file = {};
-  bool haveFile = false;
+                   std::span<const Option> options, std::vector<std::string_view>& files,
+                   std::size_t maxFiles) {
+  files.clear();
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     if (IsHelp(arg)) {
@@ -162,20 +162,22 @@ int ParseArguments(std::string_view usage, std::string_view context, Args args, 
       }
     } else if (arg.size() > 1 && arg[0] == '-') {
       return UsageError(context, "unknown option '" + std::string(arg) + "'");
-    } else if (haveFile) {
+    } else if (files.size() == maxFiles) {
       return UsageError(context, "more than one FILE given");
     } else {
-      file = arg;
-      haveFile = true;
+      files.push_back(arg);
     }
   }
-  if (required && !haveFile) return UsageError(context, "missing FILE");
+  if (required && files.empty()) return UsageError(context, "missing FILE");
   return -1;
 }
 
 int ParseFileOperand(std::string_view usage, std::string_view context, Args args, bool required,
                      std::string_view& file) {
-  return ParseArguments(usage, context, args, required, {}, file);
+  std::vector<std::string_view> files;
+  const int status = ParseArguments(usage, context, args, required, {}, files, 1);
+  file = files.empty() ? std::string_view{} : files[0];
+  return status;
 }
 
 std::string StatusText(int32_t status) {

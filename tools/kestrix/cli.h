@@ -95,10 +95,12 @@ class LibraryLinesToStderr {
   int saved_ = -1;  // standard output's own descriptor, kept aside
 };
 
-// Takes the command's options and at most one operand, FILE; "-h"/"--help"
-// prints the usage. Returns -1 to go on, else the exit status to return.
+// Takes the command's options and up to `maxFiles` FILE operands, at least
+// one when `required`; "-h"/"--help" prints the usage. Returns -1 to go on,
+// else the exit status to return.
 int ParseArguments(std::string_view usage, std::string_view context, Args args, bool required,
-                   std::span<const Option> options, std::string_view& file);
+                   std::span<const Option> options, std::vector<std::string_view>& files,
+                   std::size_t maxFiles);
 
 // A command whose only arguments are FILE and --help.
 int ParseFileOperand(std::string_view usage, std::string_view context, Args args, bool required,

@@ -1,4 +1,4 @@
-// kestrix csr: the subject and key of a PEM certificate request.
+// kestrix csr: the subject and key of a certificate request.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -6,19 +6,19 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "input.h"
 #include "text.h"
 
 namespace kx::tool {
 namespace {
 
 constexpr std::string_view kCsrUsage =
-    "usage: kestrix csr FILE [--json]\n"
+    "usage: kestrix csr [-r] [--json] FILE...\n"
     "\n"
-    "Decodes the PEM certificate request in FILE ('-': standard input) with the\n"
-    "library's RC_decodep10pemtxt: the text under a\n"
-    "'-----BEGIN NEW CERTIFICATE REQUEST-----' or\n"
-    "'-----BEGIN CERTIFICATE REQUEST-----' line, up to the next line that begins\n"
-    "with '-'. Prints the subject fields the request carries, one line each,\n"
+    "Decodes each certificate request with the library's RC_decodep10pemtxt,\n"
+    "handed the request's DER armoured as '-----BEGIN CERTIFICATE REQUEST-----'\n"
+    "whatever form it came in. Prints the subject fields the request carries,\n"
+    "one line each,\n"
     "  countryName: DE\n"
     "  commonName: www.example.org\n"
     "(of countryName, organizationName, organizationalUnitName,\n"
@@ -26,14 +26,15 @@ constexpr std::string_view kCsrUsage =
     "  public key: N bytes\n"
     "and the key in hex, 32 bytes a line: the key BIT STRING's content less its\n"
     "first byte (for RSA the DER RSAPublicKey). Texts are shown as 'cert' shows\n"
-    "them. The text may be up to 10000000 bytes and must hold no NUL byte.\n"
+    "them. A file may be up to 10000000 bytes.\n"
     "\n"
-    "  --json  the same as one JSON object:\n"
-    "          {\"subject\":{\"commonName\":\"...\",...},\"publicKeyLen\":N,\n"
+    "  --json  the same as one JSON object a line, one per request:\n"
+    "          {\"source\":\"FILE\",\"subject\":{\"commonName\":\"...\",...},\"publicKeyLen\":N,\n"
     "           \"publicKey\":\"hex\"}\n"
     "\n"
-    "Exit status: 1 when the file cannot be read or the library refuses the\n"
-    "text (one error line with the library's status; for some malformed requests\n"
+    "Exit status: 1 when a file cannot be read, an input is not a request, or\n"
+    "the library refuses a request (one error line with the library's status; for some malformed "
+    "requests\n"
     "the library first prints a line of its own, such as 'Version error', on\n"
     "standard output, or with --json on standard error); 2 bad usage.\n";
 
@@ -70,68 +71,71 @@ std::string_view FieldText(const RequestField& field) {
 
 int RunCsr(Args args) {
   constexpr std::string_view kContext = "csr";
-  std::string_view path;
+  std::vector<std::string_view> files;
+  bool recursive = false;
   bool json = false;
   const Option options[] = {{"--json", &json}};
-  if (int status = ParseArguments(kCsrUsage, kContext, args, true, options, path); status >= 0) {
+  if (int status = ParseInputs(kCsrUsage, kContext, args, options, files, recursive); status >= 0) {
     return status;
   }
-
-  std::vector<unsigned char> input;
-  if (!ReadInput(kContext, path, kMaxInput, "bytes", input)) return kExitData;
-  // The library reads the text up to its terminator: a NUL inside the file
-  // would silently cut the text short.
-  const void* nul = input.empty() ? nullptr : std::memchr(input.data(), '\0', input.size());
-  if (nul != nullptr) {
-    const auto at = static_cast<const unsigned char*>(nul) - input.data();
-    return Fail(kExitData, kContext,
-                "the text holds a NUL byte at offset " + std::to_string(at) +
-                    "; a request text is plain text");
-  }
-  const int32_t size = static_cast<int32_t>(input.size());  // at most kMaxInput
-  input.push_back('\0');
-
-  P10RequestInfo record{};
-  int32_t status;
-  if (json) {
-    const LibraryLinesToStderr diverted;  // nothing but JSON on standard output
-    status = RC_decodep10pemtxt(reinterpret_cast<const char*>(input.data()), size, &record);
-  } else {
-    status = RC_decodep10pemtxt(reinterpret_cast<const char*>(input.data()), size, &record);
-    std::fflush(stdout);  // the library's own lines go before the tool's
-  }
-  if (status != KX_OK) return Fail(kExitData, kContext, LibraryError("RC_decodep10pemtxt", status));
-  const int32_t keyLen = record.publicKeyLen;
-  constexpr int32_t kKeyRoom = static_cast<int32_t>(sizeof record.publicKey);
-  if (keyLen < 0 || keyLen > kKeyRoom) {
-    return Fail(kExitData, kContext,
-                "RC_decodep10pemtxt reported a key of " + std::to_string(keyLen) +
-                    " bytes, outside 0.." + std::to_string(kKeyRoom));
-  }
-
-  std::string out;
-  if (json) {
-    out = "{\"subject\":{";
-    const char* separator = "";
-    for (const RequestField& field : RequestFields(record)) {
-      const std::string_view text = FieldText(field);
-      if (text.empty()) continue;
-      out += separator + JsonString(field.name) + ":" + JsonString(text);
-      separator = ",";
+  const auto answer = [json](const Block& block, std::string_view context) {
+    // The library reads a PEM text: the request's DER armoured anew, whatever
+    // form it came in.
+    std::string body(4 * ((block.der.size() + 2) / 3), '\0');
+    int32_t length = static_cast<int32_t>(body.size());
+    if (DerToPem(block.der.data(), static_cast<int32_t>(block.der.size()), body.data(), &length) !=
+        KX_OK) {
+      return Fail(kExitData, context, "the request is too large to armour");
     }
-    const std::string_view key(reinterpret_cast<const char*>(record.publicKey),
-                               static_cast<std::size_t>(keyLen));
-    out += "},\"publicKeyLen\":" + std::to_string(keyLen) +
-           ",\"publicKey\":" + JsonString(HexText(key)) + "}\n";
-  } else {
-    for (const RequestField& field : RequestFields(record)) {
-      const std::string_view text = FieldText(field);
-      if (!text.empty()) out += std::string(field.name) + ": " + TerminalText(text) + "\n";
+    std::string pem = "-----BEGIN CERTIFICATE REQUEST-----\n";
+    for (std::size_t at = 0; at < body.size(); at += 64) pem.append(body, at, 64) += '\n';
+    pem += "-----END CERTIFICATE REQUEST-----\n";
+
+    P10RequestInfo record{};
+    int32_t status;
+    if (json) {
+      const LibraryLinesToStderr diverted;  // nothing but JSON on standard output
+      status = RC_decodep10pemtxt(pem.data(), static_cast<int32_t>(pem.size()), &record);
+    } else {
+      status = RC_decodep10pemtxt(pem.data(), static_cast<int32_t>(pem.size()), &record);
+      std::fflush(stdout);  // the library's own lines go before the tool's
     }
-    out += "public key: " + std::to_string(keyLen) + " bytes\n";
-    AppendHexLines(out, record.publicKey, keyLen);
-  }
-  return WriteOutput(kContext, out.data(), out.size()) ? kExitOk : kExitData;
+    if (status != KX_OK) {
+      return Fail(kExitData, context, LibraryError("RC_decodep10pemtxt", status));
+    }
+    const int32_t keyLen = record.publicKeyLen;
+    constexpr int32_t kKeyRoom = static_cast<int32_t>(sizeof record.publicKey);
+    if (keyLen < 0 || keyLen > kKeyRoom) {
+      return Fail(kExitData, context,
+                  "RC_decodep10pemtxt reported a key of " + std::to_string(keyLen) +
+                      " bytes, outside 0.." + std::to_string(kKeyRoom));
+    }
+
+    std::string out;
+    if (json) {
+      out = "{\"source\":" + JsonString(block.name) + ",\"subject\":{";
+      const char* separator = "";
+      for (const RequestField& field : RequestFields(record)) {
+        const std::string_view text = FieldText(field);
+        if (text.empty()) continue;
+        (out += separator) += JsonString(field.name) + ":" + JsonString(text);
+        separator = ",";
+      }
+      const std::string_view key(reinterpret_cast<const char*>(record.publicKey),
+                                 static_cast<std::size_t>(keyLen));
+      out += "},\"publicKeyLen\":" + std::to_string(keyLen) +
+             ",\"publicKey\":" + JsonString(HexText(key)) + "}\n";
+    } else {
+      for (const RequestField& field : RequestFields(record)) {
+        const std::string_view text = FieldText(field);
+        if (!text.empty()) out += std::string(field.name) + ": " + TerminalText(text) + "\n";
+      }
+      out += "public key: " + std::to_string(keyLen) + " bytes\n";
+      AppendHexLines(out, record.publicKey, keyLen);
+    }
+    return WriteOutput(context, out.data(), out.size()) ? kExitOk : kExitData;
+  };
+  return ForEachBlock(kContext, files, recursive, Kind::kRequest, !json, answer);
 }
 
 }  // namespace kx::tool

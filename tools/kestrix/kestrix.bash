@@ -7,8 +7,9 @@ _kestrix() {
     words="encode decode --help"
   elif [[ $cur == -* ]]; then
     case ${COMP_WORDS[1]} in
-      cert) words="--json --item --help" ;;
-      csr) words="--json --help" ;;
+      cert) words="-r --json --item --help" ;;
+      csr) words="-r --json --help" ;;
+      tlv | split | modulus) words="-r --help" ;;
       *) words="--help" ;;
     esac
   else

@@ -2,12 +2,14 @@
 //
 //   kestrix base64 encode [FILE]   bytes -> one line of Base64
 //   kestrix base64 decode [FILE]   one line of Base64 -> bytes
-//   kestrix tlv FILE               the element tree of a DER file
-//   kestrix split FILE             a certificate's signed part and signature
-//   kestrix cert FILE              a certificate's items (GetCertInfo)
+//   kestrix tlv FILE...            the element tree of each DER block
+//   kestrix split FILE...          a certificate's signed part and signature
+//   kestrix cert FILE...           a certificate's items (GetCertInfo)
 //   kestrix verify FILE [TIME]     whether it is valid at TIME (GetPreCertVerified)
-//   kestrix modulus FILE           the RSA modulus of its key (GetUsrPubKey)
-//   kestrix csr FILE [--json]      a PEM request's subject and key (RC_decodep10pemtxt)
+//   kestrix modulus FILE...        the RSA modulus of its key (GetUsrPubKey)
+//   kestrix csr FILE... [--json]   a request's subject and key (RC_decodep10pemtxt)
+//
+// FILE is DER, Base64 or PEM with any number of blocks (input.h).
 //   kestrix --version              the version
 //
 // The tool is an outside caller: it calls only the shared library's exports
@@ -36,21 +38,23 @@ using namespace kx::tool;
 
 constexpr Command kCommands[] = {
     {"base64", "Base64 encode or decode (kestrix base64 --help)", RunBase64},
-    {"tlv", "the element tree of a DER file", RunTlv},
+    {"tlv", "the element tree of DER, whatever it holds", RunTlv},
     {"split", "a certificate's signed part and signature value", RunSplit},
     {"cert", "the items of a certificate, as GetCertInfo answers them", RunCert},
     {"verify", "whether a certificate is valid at a time", RunVerify},
     {"modulus", "the RSA modulus of a certificate's key", RunModulus},
-    {"csr", "the subject and key of a PEM certificate request", RunCsr},
+    {"csr", "the subject and key of a certificate request", RunCsr},
 };
 
 constexpr std::string_view kUsage =
     "usage: kestrix COMMAND [ARGS...]\n"
     "\n"
-    "Takes DER certificates and PEM certificate requests apart and moves DER to\n"
-    "and from Base64 with the kestrix library. 'kestrix COMMAND --help'\n"
-    "describes one command; 'kestrix --version' prints the version.\n"
-    "Exit status: 0 success, 1 bad data or a failed read or write, 2 bad usage.\n"
+    "Takes certificates and certificate requests (DER, Base64 or PEM, bundles\n"
+    "too) apart and moves DER to and from Base64 with the kestrix library.\n"
+    "'kestrix COMMAND --help' describes one command; 'kestrix --version' prints\n"
+    "the version.\n"
+    "Exit status: 0 every input answered, 1 some input refused or a failed read\n"
+    "or write, 2 bad usage.\n"
     "\n"
     "commands:\n";
 

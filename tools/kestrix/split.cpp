@@ -6,16 +6,16 @@
 #include "certificate.h"
 #include "cli.h"
 #include "commands.h"
+#include "input.h"
 
 namespace kx::tool {
 namespace {
 
 constexpr std::string_view kSplitUsage =
-    "usage: kestrix split FILE\n"
+    "usage: kestrix split [-r] FILE...\n"
     "\n"
-    "Cuts the certificate in FILE (DER, or PEM between '-----BEGIN CERTIFICATE-----'\n"
-    "and '-----END CERTIFICATE-----') into its signed part and its signature\n"
-    "value with the library's CerExpand, and prints\n"
+    "Cuts each certificate into its signed part and its signature value with\n"
+    "the library's CerExpand, and prints\n"
     "  tbs: N bytes\n"
     "  signature: M bytes\n"
     "followed by the signature value in hex, 32 bytes a line. The library hands\n"
@@ -25,27 +25,29 @@ constexpr std::string_view kSplitUsage =
 
 int RunSplit(Args args) {
   constexpr std::string_view kContext = "split";
-  std::string_view path;
-  if (int status = ParseFileOperand(kSplitUsage, kContext, args, true, path); status >= 0) {
+  std::vector<std::string_view> files;
+  bool recursive = false;
+  if (int status = ParseInputs(kSplitUsage, kContext, args, {}, files, recursive); status >= 0) {
     return status;
   }
-  std::vector<unsigned char> der;
-  if (!LoadCertificate(kContext, path, der)) return kExitData;
+  const auto answer = [](const Block& block, std::string_view context) {
+    const std::vector<unsigned char>& der = block.der;
+    unsigned char tbs[KX_MAX_TBS_SIZE];
+    unsigned char signature[KX_MAX_SIGNATURE_SIZE];
+    int32_t tbsLen = 0;
+    int32_t sigLen = 0;
+    const int32_t status = CerExpand(der.data(), tbs, &tbsLen, signature, &sigLen);
+    if (status != KX_OK) {
+      return Fail(kExitData, context,
+                  LibraryError("CerExpand", status) + OversizedPart(der, OuterHeaderSize(der)));
+    }
 
-  unsigned char tbs[KX_MAX_TBS_SIZE];
-  unsigned char signature[KX_MAX_SIGNATURE_SIZE];
-  int32_t tbsLen = 0;
-  int32_t sigLen = 0;
-  const int32_t status = CerExpand(der.data(), tbs, &tbsLen, signature, &sigLen);
-  if (status != KX_OK) {
-    return Fail(kExitData, kContext,
-                LibraryError("CerExpand", status) + OversizedPart(der, OuterHeaderSize(der)));
-  }
-
-  std::string text = "tbs: " + std::to_string(tbsLen) +
-                     " bytes\nsignature: " + std::to_string(sigLen) + " bytes\n";
-  AppendHexLines(text, signature, sigLen);
-  return WriteOutput(kContext, text.data(), text.size()) ? kExitOk : kExitData;
+    std::string text = "tbs: " + std::to_string(tbsLen) +
+                       " bytes\nsignature: " + std::to_string(sigLen) + " bytes\n";
+    AppendHexLines(text, signature, sigLen);
+    return WriteOutput(context, text.data(), text.size()) ? kExitOk : kExitData;
+  };
+  return ForEachBlock(kContext, files, recursive, Kind::kCertificate, true, answer);
 }
 
 }  // namespace kx::tool

@@ -7,6 +7,7 @@
 #include "certificate.h"
 #include "cli.h"
 #include "commands.h"
+#include "input.h"
 #include "text.h"
 
 namespace kx::tool {
@@ -98,7 +99,7 @@ constexpr std::string_view kVerifyUsage =
     "\n"
     "Checks with the library's GetPreCertVerified that the time (UTC; the\n"
     "current time when none is given) lies in the validity period of the\n"
-    "certificate in FILE (DER or PEM), bounds included, and prints one of\n"
+    "certificate in FILE, bounds included, and prints one of\n"
     "  valid (notBefore ..., notAfter ...)   followed by the sizes of the\n"
     "                                        signed part and signature value\n"
     "  not yet valid (notBefore ...)\n"
@@ -107,7 +108,8 @@ constexpr std::string_view kVerifyUsage =
     "signature value of at most 300; for a larger certificate the tool compares\n"
     "the dates GetCertInfo reads and says so on a second line. A certificate\n"
     "that does not decode, or validity dates the library does not read, is an\n"
-    "error.\n"
+    "error. Every certificate of FILE is checked, in any form 'kestrix cert\n"
+    "--help' lists, each headed by '==> FILE [N] <==' when there are several.\n"
     "\n"
     "Exit status: 0 valid; 1 not yet valid, expired or an error; 2 bad usage\n"
     "(a time that is not 14 digits among them).\n";
@@ -139,42 +141,44 @@ int RunVerify(Args args) {
     }
   }
 
-  std::vector<unsigned char> der;
-  if (!LoadCertificate(kContext, operands[0], der)) return kExitData;
-
-  unsigned char tbs[KX_MAX_TBS_SIZE];
-  unsigned char signature[KX_MAX_SIGNATURE_SIZE];
-  int32_t tbsLen = 0;
-  int32_t sigLen = 0;
-  const int32_t status = GetPreCertVerified(static_cast<int32_t>(der.size()), der.data(),
-                                            checkTime.empty() ? nullptr : checkTime.c_str(),
-                                            &tbsLen, tbs, &sigLen, signature);
-  std::string text;
-  int exitStatus = kExitData;
-  switch (status) {
-    case KX_OK:
-      text = "valid (" + ValidityBound(der, KX_ITEM_NOT_BEFORE) + ", " +
-             ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\ntbs: " + std::to_string(tbsLen) +
-             " bytes\nsignature: " + std::to_string(sigLen) + " bytes\n";
-      exitStatus = kExitOk;
-      break;
-    case KX_NOT_YET_VALID:
-      text = "not yet valid (" + ValidityBound(der, KX_ITEM_NOT_BEFORE) + ")\n";
-      break;
-    case KX_EXPIRED: text = "expired (" + ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\n"; break;
-    default: {
-      std::string cause = OversizedPart(der, OuterHeaderSize(der));
-      if (!cause.empty() && VerdictFromDates(der, checkTime, cause, text, exitStatus)) break;
-      if (cause.empty() && status == KX_ERR_MALFORMED &&
-          AskCertItem(der, KX_ITEM_VERSION).status == KX_OK) {
-        cause =
-            "; the certificate decodes, so its validity dates (or the clock) are not in a form the "
-            "library reads";
+  const auto answer = [&checkTime](const Block& block, std::string_view context) {
+    const std::vector<unsigned char>& der = block.der;
+    unsigned char tbs[KX_MAX_TBS_SIZE];
+    unsigned char signature[KX_MAX_SIGNATURE_SIZE];
+    int32_t tbsLen = 0;
+    int32_t sigLen = 0;
+    const int32_t status = GetPreCertVerified(static_cast<int32_t>(der.size()), der.data(),
+                                              checkTime.empty() ? nullptr : checkTime.c_str(),
+                                              &tbsLen, tbs, &sigLen, signature);
+    std::string text;
+    int exitStatus = kExitData;
+    switch (status) {
+      case KX_OK:
+        text = "valid (" + ValidityBound(der, KX_ITEM_NOT_BEFORE) + ", " +
+               ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\ntbs: " + std::to_string(tbsLen) +
+               " bytes\nsignature: " + std::to_string(sigLen) + " bytes\n";
+        exitStatus = kExitOk;
+        break;
+      case KX_NOT_YET_VALID:
+        text = "not yet valid (" + ValidityBound(der, KX_ITEM_NOT_BEFORE) + ")\n";
+        break;
+      case KX_EXPIRED: text = "expired (" + ValidityBound(der, KX_ITEM_NOT_AFTER) + ")\n"; break;
+      default: {
+        std::string cause = OversizedPart(der, OuterHeaderSize(der));
+        if (!cause.empty() && VerdictFromDates(der, checkTime, cause, text, exitStatus)) break;
+        if (cause.empty() && status == KX_ERR_MALFORMED &&
+            AskCertItem(der, KX_ITEM_VERSION).status == KX_OK) {
+          cause =
+              "; the certificate decodes, so its validity dates (or the clock) are not in a form "
+              "the "
+              "library reads";
+        }
+        return Fail(kExitData, context, LibraryError("GetPreCertVerified", status) + cause);
       }
-      return Fail(kExitData, kContext, LibraryError("GetPreCertVerified", status) + cause);
     }
-  }
-  return WriteOutput(kContext, text.data(), text.size()) ? exitStatus : kExitData;
+    return WriteOutput(context, text.data(), text.size()) ? exitStatus : kExitData;
+  };
+  return ForEachBlock(kContext, {operands[0]}, false, Kind::kCertificate, true, answer);
 }
 
 }  // namespace kx::tool
