@@ -1,5 +1,4 @@
 // kestrix base64 encode | decode: bytes to one line of Base64 and back.
-#include <cstring>
 #include <string>
 
 #include "cli.h"
@@ -19,9 +18,9 @@ constexpr std::string_view kDecodeUsage =
     "usage: kestrix base64 decode [FILE]\n"
     "\n"
     "Decodes the Base64 text of FILE (standard input when FILE is absent or '-')\n"
-    "and writes the bytes to standard output. Whitespace at the end of the text\n"
-    "is dropped; a line break anywhere else is a malformed text. Texts of up to\n"
-    "10000000 characters (7500000 bytes) are accepted.\n";
+    "and writes the bytes to standard output. Blanks and line breaks are\n"
+    "dropped wherever they stand, so wrapped text (as base64(1) writes it) is\n"
+    "read too. Texts of up to 10000000 characters (7500000 bytes) are accepted.\n";
 
 constexpr std::string_view kBase64Usage =
     "usage: kestrix base64 COMMAND [FILE]\n"
@@ -65,17 +64,16 @@ int RunBase64Decode(Args args) {
   if (int status = ParseFileOperand(kDecodeUsage, kContext, args, false, path); status >= 0) {
     return status;
   }
-  // Room for a line ending or some trailing blanks past the longest text.
-  constexpr std::size_t kTrailingRoom = 4096;
+  // Room for the line breaks of a wrapped text (64 characters a line, CR LF).
+  constexpr std::size_t kBreaksRoom = kMaxInput / 16;
   std::vector<unsigned char> input;
-  if (!ReadInput(kContext, path, kMaxInput + kTrailingRoom, "characters", input)) return kExitData;
+  if (!ReadInput(kContext, path, kMaxInput + kBreaksRoom, "characters", input)) return kExitData;
 
-  std::size_t length = input.size();
-  while (length > 0) {
-    const unsigned char c = input[length - 1];
-    if (c != '\n' && c != '\r' && c != ' ' && c != '\t' && c != '\v' && c != '\f') break;
-    --length;
-  }
+  // Blanks and line breaks are dropped wherever they stand.
+  std::erase_if(input, [](unsigned char c) {
+    return c == '\n' || c == '\r' || c == ' ' || c == '\t' || c == '\v' || c == '\f';
+  });
+  const std::size_t length = input.size();
   if (length == 0) return kExitOk;  // the empty text decodes to no bytes
   if (length > kMaxInput) {
     return Fail(kExitData, kContext,
@@ -87,13 +85,7 @@ int RunBase64Decode(Args args) {
   std::vector<unsigned char> bytes((length + 3) / 4 * 3);
   int32_t written = static_cast<int32_t>(bytes.size());
   const int32_t status = PemToDer(text, static_cast<int32_t>(length), bytes.data(), &written);
-  if (status != KX_OK) {
-    std::string message = LibraryError("PemToDer", status);
-    if (std::memchr(text, '\n', length) != nullptr || std::memchr(text, '\r', length) != nullptr) {
-      message += "; the text has a line break before its end";
-    }
-    return Fail(kExitData, kContext, message);
-  }
+  if (status != KX_OK) return Fail(kExitData, kContext, LibraryError("PemToDer", status));
   return WriteOutput(kContext, bytes.data(), static_cast<std::size_t>(written)) ? kExitOk
                                                                                 : kExitData;
 }
