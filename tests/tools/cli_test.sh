@@ -579,6 +579,12 @@ if "$kestrix" split -r "$work/dir" "$cert" >"$work/out" &&
 else
   fail "split -r DIR FILE: want three headed answers: $(head -c 300 "$work/out")"
 fi
+# tlv reads a PEM block of any kind; cert names it.
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/key.pem" 2>/dev/null
+sed '1d;$d' "$work/key.pem" | openssl base64 -d >"$work/key.der"
+same "tlv on a PEM key" "$kestrix" tlv "$work/key.der" -- "$kestrix" tlv "$work/key.pem"
+expect_error "cert on a key" 1 "cert: .*key.pem \[1\] is a PEM block of another kind$" \
+  -- "$kestrix" cert "$work/key.pem"
 expect_error "cert on text" 1 "cert: .* is neither PEM (it has no '-----BEGIN' line) nor a DER SEQUENCE" \
   -- "$kestrix" cert "$2/cert-rsa2048.txt"
 # Every certificate of the system's bundle is answered.

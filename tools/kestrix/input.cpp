@@ -144,8 +144,7 @@ bool SplitBlocks(std::string_view context, const std::string& name,
                                     [label](const Label& l) { return l.text == label; });
     Block block{
         blockName, known == std::end(kLabels) ? Kind::kOther : known->kind, false, true, {}};
-    if (block.kind != Kind::kOther &&
-        !DecodeBase64(std::string(context) + ": " + blockName, text.substr(bodyAt, endAt - bodyAt),
+    if (!DecodeBase64(std::string(context) + ": " + blockName, text.substr(bodyAt, endAt - bodyAt),
                       block.der)) {
       ok = false;
       continue;
