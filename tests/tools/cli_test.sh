@@ -264,7 +264,7 @@ if "$kestrix" cert "$sha1" --json >"$work/cert.json" &&
   [[ $(python3 -c 'import json, sys
 items = json.load(open(sys.argv[1]))["items"]
 print(len(items), [i["value"] for i in items if i["item"] == 27][0])' "$work/cert.json") == \
-  "$(wc -l <"$work/cert") $cn" ]]; then
+  "$(grep -c '^ *[0-9]' "$work/cert") $cn" ]]; then
   pass
 else
   fail "cert --json: not JSON, or other items than the listing: $(head -c 200 "$work/cert.json")"
@@ -357,6 +357,33 @@ expect_error "cert truncated" 1 "cert: the certificate runs past the end of the 
 expect_error "cert --item without N" 2 "cert: --item needs a number" -- "$kestrix" cert "$sha1" --item
 expect_error "cert --item 2^32" 2 "cert: --item wants a number" \
   -- "$kestrix" cert "$sha1" --item 0x100000000
+
+# What cert derives, against OpenSSL's parse of each sample: the SHA-256
+# fingerprint, the key's size, and the SAN entries of the types both write
+# alike (DNS, email, URI, IPv4; OpenSSL writes IPv6 uncompressed).
+derived_ok=1
+for der in "$cert" "$certs"/*.der; do
+  "$kestrix" cert "$der" >"$work/derived" 2>/dev/null
+  want="$(openssl x509 -inform DER -in "$der" -noout -fingerprint -sha256 | sed 's/.*=//' |
+    tr 'A-F' 'a-f')"
+  got="$(sed -n 's/^      SHA-256 *//p' "$work/derived")"
+  bits="$(openssl x509 -inform DER -in "$der" -noout -text | sed -n 's/.*Public-Key: (\([0-9]*\) bit)/\1/p')"
+  key="$(sed -n 's/^      key .*, \([0-9]*\) bits$/\1/p' "$work/derived")"
+  want_san="$(openssl x509 -inform DER -in "$der" -noout -ext subjectAltName 2>/dev/null | sed -n 2p |
+    tr -d ' ' | tr ',' '\n' | sed 's/^IPAddress:/IP:/' | grep -E '^(DNS|email|URI|IP):[^:]*$' || true)"
+  got_san="$(sed -n 's/^      SAN *\([A-Za-z]*\) \(.*\)/\1:\2/p' "$work/derived" |
+    grep -E '^(DNS|email|URI|IP):[^:]*$' || true)"
+  if [[ $got != "$want" || (-n $bits && $key != "$bits") || $got_san != "$want_san" ]]; then
+    fail "cert $(basename "$der"): derived '$got' '$key' '$got_san', OpenSSL '$want' '$bits' '$want_san'"
+    derived_ok=0
+  fi
+done
+((derived_ok)) && pass
+if grep -qx '      SAN         IP ::1' <("$kestrix" cert "$certs/san-ip.der"); then
+  pass
+else
+  fail "cert san-ip: the IPv6 SAN ::1 is not shown as text"
+fi
 
 # ---- verify --------------------------------------------------------------------------
 # The bounds from openssl's dump beside each sample, as YYYYMMDDhhmmss.

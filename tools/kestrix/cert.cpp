@@ -7,6 +7,7 @@
 #include "certificate.h"
 #include "cli.h"
 #include "commands.h"
+#include "derived.h"
 #include "input.h"
 #include "query/items.h"
 #include "text.h"
@@ -210,9 +211,19 @@ constexpr std::string_view kCertUsage =
     "status (KX_ERR_MALFORMED for a public key over 300 bytes). Item 59 holds a\n"
     "SAN iPAddress as its raw octets, zero octets included (\\x00).\n"
     "\n"
+    "After the items, what the tool derives from the certificate: the validity\n"
+    "in ISO 8601 with the days left (or since it expired), the key's algorithm\n"
+    "and size, every subjectAltName entry with its type (IP addresses as text;\n"
+    "dirName, otherName and RID in hex), and the SHA-256 and SHA-1 fingerprints\n"
+    "of the DER (OpenSSL's libcrypto, or Windows' CNG).\n"
+    "\n"
     "  --json    the same as one JSON object a line, one per certificate:\n"
     "            {\"source\":\"FILE\",\"items\":[{\"item\":27,\"name\":\"subject commonName\",\n"
-    "              \"shape\":\"text\",\"value\":\"...\"},...]}\n"
+    "              \"shape\":\"text\",\"value\":\"...\"},...],\n"
+    "             \"derived\":{\"notBefore\":\"...Z\",\"notAfter\":\"...Z\",\"daysLeft\":N,\n"
+    "              \"key\":{\"algorithm\":\"RSA\",\"bits\":2048},\n"
+    "              \"subjectAltNames\":[{\"type\":\"DNS\",\"value\":\"...\"},...],\n"
+    "              \"sha256\":\"..\",\"sha1\":\"..\"}}\n"
     "            values are strings (bytes in hex), numbers, or null for absent;\n"
     "            a refused item has \"status\" instead of \"value\"\n"
     "  --item N  only item N (decimal, or hex with 0x), whatever it answers. The\n"
@@ -301,7 +312,13 @@ int RunCert(Args args) {
         if (CertCarries(row, answer)) add(&row, row.code, answer);
       }
     }
-    if (json) out = "{\"source\":" + JsonString(block.name) + ",\"items\":[" + out + "]}\n";
+    if (json) {
+      out = "{\"source\":" + JsonString(block.name) + ",\"items\":[" + out + "]";
+      if (!oneItem) out += ",\"derived\":" + DerivedJson(Derive(der));
+      out += "}\n";
+    } else if (!oneItem) {
+      out += DerivedLines(Derive(der));
+    }
     return WriteOutput(context, out.data(), out.size()) ? exitStatus : kExitData;
   };
   return ForEachBlock(kContext, files, recursive, Kind::kCertificate, !json, listItems);

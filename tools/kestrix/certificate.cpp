@@ -1,5 +1,6 @@
 #include "certificate.h"
 
+#include <algorithm>
 #include <string>
 
 #include "cli.h"
@@ -45,6 +46,13 @@ std::string OversizedPart(const std::vector<unsigned char>& der, std::size_t at)
            std::to_string(KX_MAX_SIGNATURE_SIZE);
   }
   return {};
+}
+
+std::string FullTime(std::string_view t) {
+  const bool digits = std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || (t.size() != 12 && t.size() != 14)) return {};
+  if (t.size() == 14) return std::string(t);
+  return (t[0] >= '5' ? "19" : "20") + std::string(t);
 }
 
 }  // namespace kx::tool

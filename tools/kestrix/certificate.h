@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -48,6 +49,10 @@ CertAnswer AskCertItem(const std::vector<unsigned char>& der, uint32_t item);
 // than 300), else the empty text. The children of the outer element are read
 // with the tool's own header reader, each checked against the file.
 std::string OversizedPart(const std::vector<unsigned char>& der, std::size_t at);
+
+// The library's validity text as 14 digits, YYYYMMDDhhmmss (a UTCTime's
+// years 50..99 are 19xx), or the empty text for any other form.
+std::string FullTime(std::string_view text);
 
 }  // namespace kx::tool
 

@@ -46,15 +46,6 @@ std::string ValidityBound(const std::vector<unsigned char>& der, uint32_t item) 
   return std::string(label) + " " + ReadableTime(answer.Bytes());
 }
 
-// The library's validity text as 14 digits, YYYYMMDDhhmmss (a UTCTime's
-// years 50..99 are 19xx), or the empty text for any other form.
-std::string FullTime(std::string_view t) {
-  const bool digits = std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!digits || (t.size() != 12 && t.size() != 14)) return {};
-  if (t.size() == 14) return std::string(t);
-  return (t[0] >= '5' ? "19" : "20") + std::string(t);
-}
-
 // The current time, YYYYMMDDhhmmss in UTC.
 std::string Now() {
   const std::time_t now = std::time(nullptr);
