@@ -359,7 +359,7 @@ expect_error "cert --item 2^32" 2 "cert: --item wants a number" \
   -- "$kestrix" cert "$sha1" --item 0x100000000
 
 # What cert derives, against OpenSSL's parse of each sample: the SHA-256
-# fingerprint, the key's size, and the SAN entries of the types both write
+# fingerprint, the key's size, the signature algorithm's name, and the SAN entries of the types both write
 # alike (DNS, email, URI, IPv4; OpenSSL writes IPv6 uncompressed).
 derived_ok=1
 for der in "$cert" "$certs"/*.der; do
@@ -373,8 +373,13 @@ for der in "$cert" "$certs"/*.der; do
     tr -d ' ' | tr ',' '\n' | sed 's/^IPAddress:/IP:/' | grep -E '^(DNS|email|URI|IP):[^:]*$' || true)"
   got_san="$(sed -n 's/^      SAN *\([A-Za-z]*\) \(.*\)/\1:\2/p' "$work/derived" |
     grep -E '^(DNS|email|URI|IP):[^:]*$' || true)"
-  if [[ $got != "$want" || (-n $bits && $key != "$bits") || $got_san != "$want_san" ]]; then
-    fail "cert $(basename "$der"): derived '$got' '$key' '$got_san', OpenSSL '$want' '$bits' '$want_san'"
+  want_sig="$(openssl x509 -inform DER -in "$der" -noout -text | sed -n 's/^ *Signature Algorithm: //p' |
+    head -n 1)"
+  sig="$(sed -n 's/^      signature *//p' "$work/derived")"
+  if [[ $got != "$want" || (-n $bits && $key != "$bits") || $got_san != "$want_san" ||
+    (-n $sig && $sig != "$want_sig") ]]; then
+    fail "cert $(basename "$der"): derived '$got' '$key' '$got_san' '$sig'," \
+      "OpenSSL '$want' '$bits' '$want_san' '$want_sig'"
     derived_ok=0
   fi
 done

@@ -53,6 +53,54 @@ int IntegerBits(Bytes content) {
   return static_cast<int>(content.size() - 1) * 8 + top;
 }
 
+// The OBJECT IDENTIFIER's content in dotted form ("1.2.840.10045.4.3.2").
+std::string DottedOid(Bytes oid) {
+  std::string out;
+  std::uint64_t arc = 0;
+  for (std::size_t i = 0; i < oid.size(); ++i) {
+    if (arc > (UINT64_MAX >> 7)) return {};
+    arc = arc << 7 | (oid[i] & 0x7Fu);
+    if (oid[i] & 0x80) continue;
+    if (out.empty()) {  // the first two arcs share one number
+      const std::uint64_t first = arc < 80 ? arc / 40 : 2;
+      out = std::to_string(first);
+      arc -= first * 40;
+    }
+    out += '.';
+    out += std::to_string(arc);
+    arc = 0;
+  }
+  return out;
+}
+
+// The signature algorithm's name as OpenSSL writes it, else its dotted OID.
+std::string SignatureName(const Element& oid) {
+  struct Name {
+    std::initializer_list<unsigned char> oid;
+    const char* name;
+  };
+  static const Name kNames[] = {
+      {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x04}, "md5WithRSAEncryption"},
+      {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x05}, "sha1WithRSAEncryption"},
+      {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0A}, "rsassaPss"},
+      {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0B}, "sha256WithRSAEncryption"},
+      {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0C}, "sha384WithRSAEncryption"},
+      {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0D}, "sha512WithRSAEncryption"},
+      {{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x01}, "ecdsa-with-SHA1"},
+      {{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x03, 0x02}, "ecdsa-with-SHA256"},
+      {{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x03, 0x03}, "ecdsa-with-SHA384"},
+      {{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x03, 0x04}, "ecdsa-with-SHA512"},
+      {{0x2A, 0x86, 0x48, 0xCE, 0x38, 0x04, 0x03}, "dsaWithSHA1"},
+      {{0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x03, 0x02}, "dsa_with_SHA256"},
+      {{0x2B, 0x65, 0x70}, "ED25519"},
+      {{0x2B, 0x65, 0x71}, "ED448"},
+  };
+  for (const Name& n : kNames) {
+    if (Is(oid, n.oid)) return n.name;
+  }
+  return oid.tag == 0x06 ? DottedOid(oid.content) : std::string();
+}
+
 // The key's algorithm and size from the SubjectPublicKeyInfo's children.
 void DeriveKey(const std::vector<Element>& spki, Derived& out) {
   if (spki.size() < 2 || spki[0].tag != 0x30 || spki[1].tag != 0x03) return;
@@ -233,6 +281,11 @@ Derived Derive(const std::vector<unsigned char>& der) {
   const std::vector<Element> certificate = Children(Bytes(der));
   if (certificate.size() == 1 && certificate[0].tag == 0x30) {
     const std::vector<Element> parts = Children(certificate[0].content);
+    const std::vector<Element> signature =
+        parts.size() > 1 ? Children(parts[1].content) : std::vector<Element>();
+    if (!signature.empty() && AskCertItem(der, KX_ITEM_SIGNATURE_ALGORITHM_NAME).Bytes().empty()) {
+      out.signatureAlgorithm = SignatureName(signature[0]);
+    }
     const std::vector<Element> tbs =
         parts.empty() ? std::vector<Element>() : Children(parts[0].content);
     const std::size_t first = !tbs.empty() && tbs[0].tag == 0xA0 ? 1 : 0;  // after the version
@@ -261,6 +314,7 @@ std::string DerivedLines(const Derived& d) {
                                  : "expired " + std::to_string(-d.daysLeft) + " days ago";
     line("validity", d.notBefore + " to " + d.notAfter + " (" + days + ")");
   }
+  if (!d.signatureAlgorithm.empty()) line("signature", d.signatureAlgorithm);
   if (!d.keyAlgorithm.empty()) {
     line("key", d.keyAlgorithm + (d.keyBits > 0 ? ", " + std::to_string(d.keyBits) + " bits" : ""));
   }
@@ -277,6 +331,9 @@ std::string DerivedJson(const Derived& d) {
   if (!d.notAfter.empty()) {
     out += "\"notBefore\":" + JsonString(d.notBefore) + ",\"notAfter\":" + JsonString(d.notAfter) +
            ",\"daysLeft\":" + std::to_string(d.daysLeft) + ",";
+  }
+  if (!d.signatureAlgorithm.empty()) {
+    out += "\"signatureAlgorithm\":" + JsonString(d.signatureAlgorithm) + ",";
   }
   if (!d.keyAlgorithm.empty()) {
     out += "\"key\":{\"algorithm\":" + JsonString(d.keyAlgorithm) +

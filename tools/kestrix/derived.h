@@ -1,7 +1,7 @@
 // What a reader expects of a certificate beyond the library's items, derived
-// by the tool: the validity in ISO 8601 with the days left, the key's
-// algorithm and size, every subjectAltName entry with its type, and the
-// SHA-256 and SHA-1 fingerprints of the DER.
+// by the tool: the validity in ISO 8601 with the days left, the signature
+// algorithm where the library names none, the key's algorithm and size, every subjectAltName entry
+// with its type, and the SHA-256 and SHA-1 fingerprints of the DER.
 #ifndef KESTRIX_TOOLS_KESTRIX_DERIVED_H
 #define KESTRIX_TOOLS_KESTRIX_DERIVED_H
 
@@ -13,9 +13,10 @@ namespace kx::tool {
 struct Derived {
   std::string notBefore;  // "2025-01-01T00:00:00Z", empty when the library reads none
   std::string notAfter;
-  long long daysLeft = 0;    // whole days until notAfter, negative once expired
-  std::string keyAlgorithm;  // "RSA", "EC P-256", "Ed25519", "DSA", ..., empty when unknown
-  int keyBits = 0;           // 0 when unknown
+  long long daysLeft = 0;          // whole days until notAfter, negative once expired
+  std::string signatureAlgorithm;  // OpenSSL's name or the dotted OID, where the library has none
+  std::string keyAlgorithm;        // "RSA", "EC P-256", "Ed25519", "DSA", ..., empty when unknown
+  int keyBits = 0;                 // 0 when unknown
   struct Name {
     std::string type;   // "DNS", "IP", "email", "URI", "dirName", "otherName", "RID"
     std::string value;  // text; IP addresses as text, others in hex
