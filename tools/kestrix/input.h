@@ -44,10 +44,10 @@ int ParseInputs(std::string_view usage, std::string_view context, Args args,
 // Runs `answer` on every block of `files` of the kind `wanted`, in order. An
 // empty block, or a block of another kind, is named and skipped ("FILE [2]
 // is a certificate request: use 'kestrix csr'"); a certificate must fill its
-// block exactly,
-// since the library receives no size. With more than one block and
-// `headings`, each answer is headed by a line "==> NAME <==", and errors
-// name the block. Returns 0 when every block was answered with 0, else 1.
+// block exactly, since the library receives no size. With more than one
+// block and `headings`, each answer is headed by a line "==> NAME <==", and
+// errors name the block. Returns 0 when every block was answered with 0,
+// else 1.
 int ForEachBlock(std::string_view context, const std::vector<std::string_view>& files,
                  bool recursive, Kind wanted, bool headings,
                  const std::function<int(const Block& block, std::string_view context)>& answer);
