@@ -189,33 +189,17 @@ std::string StatusText(int32_t status) {
 
 namespace {
 
-// Descriptors of the C runtime: POSIX's, or the Windows runtime's names.
+// The C runtime's descriptor calls: POSIX's names, or the Windows runtime's.
 #if defined(_WIN32)
-int Descriptor(std::FILE* file) {
-  return _fileno(file);
-}
-int Duplicate(int fd) {
-  return _dup(fd);
-}
-int Redirect(int from, int to) {
-  return _dup2(from, to);
-}
-void Close(int fd) {
-  _close(fd);
-}
+constexpr auto Descriptor = &_fileno;
+constexpr auto Duplicate = &_dup;
+constexpr auto Redirect = &_dup2;
+constexpr auto Close = &_close;
 #else
-int Descriptor(std::FILE* file) {
-  return fileno(file);
-}
-int Duplicate(int fd) {
-  return dup(fd);
-}
-int Redirect(int from, int to) {
-  return dup2(from, to);
-}
-void Close(int fd) {
-  close(fd);
-}
+constexpr auto Descriptor = &fileno;
+constexpr auto Duplicate = &dup;
+constexpr auto Redirect = &dup2;
+constexpr auto Close = &close;
 #endif
 
 }  // namespace

@@ -239,8 +239,7 @@ int ParseInputs(std::string_view usage, std::string_view context, Args args,
 }
 
 int ForEachBlock(std::string_view context, const std::vector<std::string_view>& files,
-                 bool recursive, Kind wanted, bool headings,
-                 const std::function<int(const Block& block, std::string_view context)>& answer) {
+                 bool recursive, Kind wanted, bool headings, const Answer& answer) {
   bool ok = true;
   std::vector<std::string> paths;
   for (std::string_view file : files) {
@@ -280,6 +279,16 @@ int ForEachBlock(std::string_view context, const std::vector<std::string_view>& 
   }
   std::fflush(stdout);
   return ok ? kExitOk : kExitData;
+}
+
+int RunOnInputs(std::string_view usage, std::string_view context, Args args, Kind wanted,
+                const Answer& answer) {
+  std::vector<std::string_view> files;
+  bool recursive = false;
+  if (int status = ParseInputs(usage, context, args, {}, files, recursive); status >= 0) {
+    return status;
+  }
+  return ForEachBlock(context, files, recursive, wanted, true, answer);
 }
 
 }  // namespace kx::tool

@@ -48,9 +48,14 @@ int ParseInputs(std::string_view usage, std::string_view context, Args args,
 // block and `headings`, each answer is headed by a line "==> NAME <==", and
 // errors name the block. Returns 0 when every block was answered with 0,
 // else 1.
+using Answer = std::function<int(const Block& block, std::string_view context)>;
 int ForEachBlock(std::string_view context, const std::vector<std::string_view>& files,
-                 bool recursive, Kind wanted, bool headings,
-                 const std::function<int(const Block& block, std::string_view context)>& answer);
+                 bool recursive, Kind wanted, bool headings, const Answer& answer);
+
+// A command whose only arguments are its inputs (and -r): ParseInputs, then
+// ForEachBlock with headings.
+int RunOnInputs(std::string_view usage, std::string_view context, Args args, Kind wanted,
+                const Answer& answer);
 
 }  // namespace kx::tool
 

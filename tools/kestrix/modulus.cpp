@@ -13,56 +13,51 @@ namespace {
 constexpr std::string_view kModulusUsage =
     "usage: kestrix modulus [-r] FILE...\n"
     "\n"
-    "Prints the RSA modulus of the key of each certificate as the library's GetUsrPubKey hands it "
-    "out, without a sign byte: lowercase\n"
-    "hex, 32 bytes a line, then\n"
+    "Prints the RSA modulus of the key of each certificate as the library's\n"
+    "GetUsrPubKey hands it out, without a sign byte: lowercase hex, 32 bytes a\n"
+    "line, then\n"
     "  modulus: N bytes (B bits)\n"
     "A key that is not RSA (EC, DSA, Ed25519) or is over 300 bytes is refused.\n"
     "When the certificate does not decode, the library itself prints the line\n"
     "'GetCertInfo' on standard output before the tool's error.\n";
 
+// Prints the RSA modulus of one certificate's key.
+int PrintModulus(const Block& block, std::string_view context) {
+  const std::vector<unsigned char>& der = block.der;
+  unsigned char modulus[KX_MAX_MODULUS_SIZE];
+  int32_t modulusLen = 0;
+  const int32_t status = GetUsrPubKey(der.data(), modulus, &modulusLen);
+  std::fflush(stdout);  // the library's own line goes before the tool's
+  if (status != KX_OK) {
+    std::string cause;
+    if (status == KX_ERR_MALFORMED && AskCertItem(der, KX_ITEM_VERSION).status == KX_OK) {
+      cause = AskCertItem(der, KX_ITEM_PUBLIC_KEY).status == KX_OK
+                  ? "; the certificate's key is not an RSA public key"
+                  : "; GetCertInfo refuses its public key (a key over 300 bytes)";
+    }
+    return Fail(kExitData, context, LibraryError("GetUsrPubKey", status) + cause);
+  }
+  if (modulusLen < 0 || modulusLen > KX_MAX_MODULUS_SIZE) {
+    return Fail(kExitData, context,
+                "GetUsrPubKey reported " + std::to_string(modulusLen) + " bytes, outside 0.." +
+                    std::to_string(KX_MAX_MODULUS_SIZE));
+  }
+  int32_t bits = 0;
+  if (modulusLen > 0) {
+    int32_t top = 0;
+    for (unsigned b = modulus[0]; b != 0; b >>= 1) ++top;
+    bits = (modulusLen - 1) * 8 + top;
+  }
+  std::string text;
+  AppendHexLines(text, modulus, modulusLen);
+  text += "modulus: " + std::to_string(modulusLen) + " bytes (" + std::to_string(bits) + " bits)\n";
+  return WriteOutput(context, text.data(), text.size()) ? kExitOk : kExitData;
+}
+
 }  // namespace
 
 int RunModulus(Args args) {
-  constexpr std::string_view kContext = "modulus";
-  std::vector<std::string_view> files;
-  bool recursive = false;
-  if (int status = ParseInputs(kModulusUsage, kContext, args, {}, files, recursive); status >= 0) {
-    return status;
-  }
-  const auto answer = [](const Block& block, std::string_view context) {
-    const std::vector<unsigned char>& der = block.der;
-    unsigned char modulus[KX_MAX_MODULUS_SIZE];
-    int32_t modulusLen = 0;
-    const int32_t status = GetUsrPubKey(der.data(), modulus, &modulusLen);
-    std::fflush(stdout);  // the library's own line goes before the tool's
-    if (status != KX_OK) {
-      std::string cause;
-      if (status == KX_ERR_MALFORMED && AskCertItem(der, KX_ITEM_VERSION).status == KX_OK) {
-        cause = AskCertItem(der, KX_ITEM_PUBLIC_KEY).status == KX_OK
-                    ? "; the certificate's key is not an RSA public key"
-                    : "; GetCertInfo refuses its public key (a key over 300 bytes)";
-      }
-      return Fail(kExitData, context, LibraryError("GetUsrPubKey", status) + cause);
-    }
-    if (modulusLen < 0 || modulusLen > KX_MAX_MODULUS_SIZE) {
-      return Fail(kExitData, context,
-                  "GetUsrPubKey reported " + std::to_string(modulusLen) + " bytes, outside 0.." +
-                      std::to_string(KX_MAX_MODULUS_SIZE));
-    }
-    int32_t bits = 0;
-    if (modulusLen > 0) {
-      int32_t top = 0;
-      for (unsigned b = modulus[0]; b != 0; b >>= 1) ++top;
-      bits = (modulusLen - 1) * 8 + top;
-    }
-    std::string text;
-    AppendHexLines(text, modulus, modulusLen);
-    text +=
-        "modulus: " + std::to_string(modulusLen) + " bytes (" + std::to_string(bits) + " bits)\n";
-    return WriteOutput(context, text.data(), text.size()) ? kExitOk : kExitData;
-  };
-  return ForEachBlock(kContext, files, recursive, Kind::kCertificate, true, answer);
+  return RunOnInputs(kModulusUsage, "modulus", args, Kind::kCertificate, PrintModulus);
 }
 
 }  // namespace kx::tool

@@ -21,33 +21,29 @@ constexpr std::string_view kSplitUsage =
     "followed by the signature value in hex, 32 bytes a line. The library hands\n"
     "out a TBSCertificate of at most 2048 bytes and a signature of at most 300.\n";
 
+// Cuts one certificate with CerExpand and prints its parts' sizes and the signature.
+int SplitOne(const Block& block, std::string_view context) {
+  const std::vector<unsigned char>& der = block.der;
+  unsigned char tbs[KX_MAX_TBS_SIZE];
+  unsigned char signature[KX_MAX_SIGNATURE_SIZE];
+  int32_t tbsLen = 0;
+  int32_t sigLen = 0;
+  const int32_t status = CerExpand(der.data(), tbs, &tbsLen, signature, &sigLen);
+  if (status != KX_OK) {
+    return Fail(kExitData, context,
+                LibraryError("CerExpand", status) + OversizedPart(der, OuterHeaderSize(der)));
+  }
+
+  std::string text = "tbs: " + std::to_string(tbsLen) +
+                     " bytes\nsignature: " + std::to_string(sigLen) + " bytes\n";
+  AppendHexLines(text, signature, sigLen);
+  return WriteOutput(context, text.data(), text.size()) ? kExitOk : kExitData;
+}
+
 }  // namespace
 
 int RunSplit(Args args) {
-  constexpr std::string_view kContext = "split";
-  std::vector<std::string_view> files;
-  bool recursive = false;
-  if (int status = ParseInputs(kSplitUsage, kContext, args, {}, files, recursive); status >= 0) {
-    return status;
-  }
-  const auto answer = [](const Block& block, std::string_view context) {
-    const std::vector<unsigned char>& der = block.der;
-    unsigned char tbs[KX_MAX_TBS_SIZE];
-    unsigned char signature[KX_MAX_SIGNATURE_SIZE];
-    int32_t tbsLen = 0;
-    int32_t sigLen = 0;
-    const int32_t status = CerExpand(der.data(), tbs, &tbsLen, signature, &sigLen);
-    if (status != KX_OK) {
-      return Fail(kExitData, context,
-                  LibraryError("CerExpand", status) + OversizedPart(der, OuterHeaderSize(der)));
-    }
-
-    std::string text = "tbs: " + std::to_string(tbsLen) +
-                       " bytes\nsignature: " + std::to_string(sigLen) + " bytes\n";
-    AppendHexLines(text, signature, sigLen);
-    return WriteOutput(context, text.data(), text.size()) ? kExitOk : kExitData;
-  };
-  return ForEachBlock(kContext, files, recursive, Kind::kCertificate, true, answer);
+  return RunOnInputs(kSplitUsage, "split", args, Kind::kCertificate, SplitOne);
 }
 
 }  // namespace kx::tool

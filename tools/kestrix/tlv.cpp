@@ -53,87 +53,83 @@ constexpr std::string_view kTlvUsage =
     "Every element must fit in its parent (the block for the outermost ones).\n"
     "Files of up to 10000000 bytes are accepted.\n";
 
+// Lists the elements of one block, checking each against its parent.
+int ListElements(const Block& block, std::string_view context) {
+  const std::vector<unsigned char>& der = block.der;
+  // ends[d] is where the parent of the elements at depth d ends; the file
+  // is the parent of the outermost ones.
+  std::vector<std::size_t> ends{der.size()};
+  std::size_t at = 0;
+  std::string line;
+  while (!ends.empty()) {
+    if (at == ends.back()) {
+      ends.pop_back();
+      continue;
+    }
+    const std::size_t depth = ends.size() - 1;
+    const std::size_t left = ends.back() - at;
+    const TlvHeader h = ReadHeader(der.data() + at, left);
+    if (h.headerSize == 0) {
+      return Fail(kExitData, context,
+                  "element at offset " + std::to_string(at) +
+                      " runs past its parent (its header needs " + std::to_string(h.headerNeeded) +
+                      " bytes, " + std::to_string(left) + " left)");
+    }
+    const std::uint64_t total = h.headerSize + h.contentSize;
+    if (total > left) {
+      return Fail(kExitData, context,
+                  "element at offset " + std::to_string(at) + " runs past its parent (declares " +
+                      std::to_string(total) + " bytes, " + std::to_string(left) + " left)");
+    }
+
+    // The element lies inside the file: the library may read it.
+    const unsigned char* element = der.data() + at;
+    int32_t valueLen = 0;
+    int32_t tvlTotal = 0;
+    const int32_t status = getTVL(element, nullptr, &valueLen, &tvlTotal);
+    if (status != KX_OK) {
+      return Fail(
+          kExitData, context,
+          "element at offset " + std::to_string(at) + ": " + LibraryError("getTVL", status));
+    }
+    const int32_t certLen = getcertlen(element);
+    if (static_cast<std::uint64_t>(tvlTotal) != total ||
+        static_cast<std::uint64_t>(certLen) != total) {
+      return Fail(kExitData, context,
+                  "element at offset " + std::to_string(at) + ": the header declares " +
+                      std::to_string(total) + " bytes but getTVL reports " +
+                      std::to_string(tvlTotal) + " and getcertlen " + std::to_string(certLen));
+    }
+
+    const unsigned char tag = element[0];
+    char tagHex[3];
+    std::snprintf(tagHex, sizeof tagHex, "%02x", static_cast<unsigned>(tag));
+    line.assign(2 * depth, ' ');
+    line += std::to_string(at) + ": tag " + tagHex + " " + TagName(tag) + ", header " +
+            std::to_string(h.headerSize) + ", content " + std::to_string(h.contentSize) +
+            ", total " + std::to_string(total) + "\n";
+    if (!WriteOutput(context, line.data(), line.size())) return kExitData;
+
+    const bool constructed = (tag & 0x20) != 0;
+    if (constructed && h.contentSize > 0) {
+      if (ends.size() > kMaxDepth) {
+        return Fail(kExitData, context,
+                    "element at offset " + std::to_string(at) + " nests deeper than " +
+                        std::to_string(kMaxDepth) + " levels");
+      }
+      ends.push_back(at + static_cast<std::size_t>(total));
+      at += h.headerSize;
+    } else {
+      at += static_cast<std::size_t>(total);
+    }
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunTlv(Args args) {
-  constexpr std::string_view kContext = "tlv";
-  std::vector<std::string_view> files;
-  bool recursive = false;
-  if (int status = ParseInputs(kTlvUsage, kContext, args, {}, files, recursive); status >= 0) {
-    return status;
-  }
-  const auto answer = [](const Block& block, std::string_view context) {
-    const std::vector<unsigned char>& der = block.der;
-    // ends[d] is where the parent of the elements at depth d ends; the file
-    // is the parent of the outermost ones.
-    std::vector<std::size_t> ends{der.size()};
-    std::size_t at = 0;
-    std::string line;
-    while (!ends.empty()) {
-      if (at == ends.back()) {
-        ends.pop_back();
-        continue;
-      }
-      const std::size_t depth = ends.size() - 1;
-      const std::size_t left = ends.back() - at;
-      const TlvHeader h = ReadHeader(der.data() + at, left);
-      if (h.headerSize == 0) {
-        return Fail(
-            kExitData, context,
-            "element at offset " + std::to_string(at) + " runs past its parent (its header needs " +
-                std::to_string(h.headerNeeded) + " bytes, " + std::to_string(left) + " left)");
-      }
-      const std::uint64_t total = h.headerSize + h.contentSize;
-      if (total > left) {
-        return Fail(kExitData, context,
-                    "element at offset " + std::to_string(at) + " runs past its parent (declares " +
-                        std::to_string(total) + " bytes, " + std::to_string(left) + " left)");
-      }
-
-      // The element lies inside the file: the library may read it.
-      const unsigned char* element = der.data() + at;
-      int32_t valueLen = 0;
-      int32_t tvlTotal = 0;
-      const int32_t status = getTVL(element, nullptr, &valueLen, &tvlTotal);
-      if (status != KX_OK) {
-        return Fail(
-            kExitData, context,
-            "element at offset " + std::to_string(at) + ": " + LibraryError("getTVL", status));
-      }
-      const int32_t certLen = getcertlen(element);
-      if (static_cast<std::uint64_t>(tvlTotal) != total ||
-          static_cast<std::uint64_t>(certLen) != total) {
-        return Fail(kExitData, context,
-                    "element at offset " + std::to_string(at) + ": the header declares " +
-                        std::to_string(total) + " bytes but getTVL reports " +
-                        std::to_string(tvlTotal) + " and getcertlen " + std::to_string(certLen));
-      }
-
-      const unsigned char tag = element[0];
-      char tagHex[3];
-      std::snprintf(tagHex, sizeof tagHex, "%02x", static_cast<unsigned>(tag));
-      line.assign(2 * depth, ' ');
-      line += std::to_string(at) + ": tag " + tagHex + " " + TagName(tag) + ", header " +
-              std::to_string(h.headerSize) + ", content " + std::to_string(h.contentSize) +
-              ", total " + std::to_string(total) + "\n";
-      if (!WriteOutput(context, line.data(), line.size())) return kExitData;
-
-      const bool constructed = (tag & 0x20) != 0;
-      if (constructed && h.contentSize > 0) {
-        if (ends.size() > kMaxDepth) {
-          return Fail(kExitData, context,
-                      "element at offset " + std::to_string(at) + " nests deeper than " +
-                          std::to_string(kMaxDepth) + " levels");
-        }
-        ends.push_back(at + static_cast<std::size_t>(total));
-        at += h.headerSize;
-      } else {
-        at += static_cast<std::size_t>(total);
-      }
-    }
-    return kExitOk;
-  };
-  return ForEachBlock(kContext, files, recursive, Kind::kAny, true, answer);
+  return RunOnInputs(kTlvUsage, "tlv", args, Kind::kAny, ListElements);
 }
 
 }  // namespace kx::tool
