@@ -619,6 +619,53 @@ expect_error "cert on a key" 1 "cert: .*key.pem \[1\] is a PEM block of another 
   -- "$kestrix" cert "$work/key.pem"
 expect_error "cert on text" 1 "cert: .* is neither PEM (it has no '-----BEGIN' line) nor a DER SEQUENCE" \
   -- "$kestrix" cert "$2/cert-rsa2048.txt"
+# A broken block in a bundle is named, and the blocks around it are still
+# answered: bad Base64, an END line of another label, a BEGIN line cut short.
+{
+  cat "$work/cert.pem"
+  printf -- '-----BEGIN CERTIFICATE-----\nAB*D\n-----END CERTIFICATE-----\n'
+  cat "$work/cert.pem"
+  printf -- '-----BEGIN CERTIFICATE\n'
+  sed 's/END CERTIFICATE/END X509 CRL/' "$work/cert.pem"
+} >"$work/broken.pem"
+"$kestrix" split "$work/broken.pem" >"$work/out" 2>"$work/err"
+status=$?
+if ((status == 1)) && [[ $(grep -c '^==> ' "$work/out") == 2 ]] &&
+  grep -q 'broken.pem \[2\]: the Base64 text: PemToDer returned -2' "$work/err" &&
+  grep -q 'broken.pem \[4\]: a BEGIN line without its closing dashes' "$work/err" &&
+  grep -q "broken.pem \[5\]: no '-----END CERTIFICATE-----' line" "$work/err"; then
+  pass
+else
+  fail "split on a broken bundle: exit $status, $(grep -c '^==> ' "$work/out") answers, $(cat "$work/err")"
+fi
+mkdir -p "$work/empty-dir"
+expect_error "cert -r on an empty directory" 1 "cert: no files to read" \
+  -- "$kestrix" cert -r "$work/empty-dir"
+
+# IPv6 SAN entries in RFC 5952's form (Python's ipaddress writes it), the
+# days left as whole days until notAfter, and --json's "derived" as the lines.
+ips="2001:db8:0:0:1:0:0:1,2001:db8:0:1:1:1:1:1,fe80:0:0:0:0:0:0:0,0:0:0:0:0:0:0:0,1:0:0:2:0:0:0:3"
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/ip.key" \
+  -subj /CN=ip -addext "subjectAltName=$(sed 's/\([^,]*\)/IP:\1/g' <<<"$ips")" \
+  -out "$work/ip6.pem" 2>/dev/null
+"$kestrix" cert "$work/ip6.pem" >"$work/out"
+"$kestrix" cert --json "$work/ip6.pem" >"$work/out.json"
+want_ips="$(python3 -c 'import ipaddress, sys
+print(" ".join(ipaddress.ip_address(a).compressed for a in sys.argv[1].split(",")))' "$ips")"
+got_ips="$(sed -n 's/^      SAN  *IP //p' "$work/out" | tr '\n' ' ' | sed 's/ $//')"
+json_ips="$(python3 -c 'import json, sys
+d = json.load(open(sys.argv[1]))["derived"]
+print(" ".join(n["value"] for n in d["subjectAltNames"]))' "$work/out.json")"
+# The sample's notAfter is 2034-12-31T23:59:59Z.
+want_days="$(python3 -c 'import datetime
+now = datetime.datetime.utcnow().replace(microsecond=0)
+print((datetime.datetime(2034, 12, 31, 23, 59, 59) - now).days)')"
+got_days="$("$kestrix" cert "$cert" | sed -n 's/^      validity .*(\([0-9]*\) days left)$/\1/p')"
+if [[ $got_ips == "$want_ips" && $json_ips == "$want_ips" && $got_days == "$want_days" ]]; then
+  pass
+else
+  fail "cert ip6: '$got_ips' '$json_ips', days '$got_days'; want '$want_ips', days '$want_days'"
+fi
 # Every certificate of the system's bundle is answered.
 bundle=/etc/ssl/certs/ca-certificates.crt
 if [[ -f $bundle ]]; then
