@@ -55,4 +55,18 @@ std::string FullTime(std::string_view t) {
   return (t[0] >= '5' ? "19" : "20") + std::string(t);
 }
 
+std::string TimeText(const std::string& full, char between, std::string_view zone) {
+  return full.substr(0, 4) + "-" + full.substr(4, 2) + "-" + full.substr(6, 2) + between +
+         full.substr(8, 2) + ":" + full.substr(10, 2) + ":" + full.substr(12, 2) +
+         std::string(zone);
+}
+
+int BitLength(std::span<const unsigned char> bytes) {
+  while (!bytes.empty() && bytes[0] == 0) bytes = bytes.subspan(1);
+  if (bytes.empty()) return 0;
+  int top = 0;
+  for (unsigned b = bytes[0]; b != 0; b >>= 1) ++top;
+  return static_cast<int>(bytes.size() - 1) * 8 + top;
+}
+
 }  // namespace kx::tool

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,13 @@ std::string OversizedPart(const std::vector<unsigned char>& der, std::size_t at)
 // The library's validity text as 14 digits, YYYYMMDDhhmmss (a UTCTime's
 // years 50..99 are 19xx), or the empty text for any other form.
 std::string FullTime(std::string_view text);
+
+// A FullTime as "2025-01-01<between>00:00:00<zone>": " ", " UTC" for people,
+// "T", "Z" for ISO 8601.
+std::string TimeText(const std::string& full, char between, std::string_view zone);
+
+// The bits of an unsigned big-endian integer (leading zero bytes skipped).
+int BitLength(std::span<const unsigned char> bytes);
 
 }  // namespace kx::tool
 

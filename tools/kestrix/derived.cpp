@@ -44,15 +44,6 @@ bool Is(const Element& e, std::initializer_list<unsigned char> oid) {
   return e.tag == 0x06 && std::equal(e.content.begin(), e.content.end(), oid.begin(), oid.end());
 }
 
-// The bits of an unsigned big-endian INTEGER's content.
-int IntegerBits(Bytes content) {
-  while (!content.empty() && content[0] == 0) content = content.subspan(1);
-  if (content.empty()) return 0;
-  int top = 0;
-  for (unsigned b = content[0]; b != 0; b >>= 1) ++top;
-  return static_cast<int>(content.size() - 1) * 8 + top;
-}
-
 // The OBJECT IDENTIFIER's content in dotted form ("1.2.840.10045.4.3.2").
 std::string DottedOid(Bytes oid) {
   std::string out;
@@ -112,7 +103,7 @@ void DeriveKey(const std::vector<Element>& spki, Derived& out) {
     const std::vector<Element> rsa = Children(key);
     if (rsa.size() == 1 && rsa[0].tag == 0x30) {
       const std::vector<Element> parts = Children(rsa[0].content);
-      if (!parts.empty() && parts[0].tag == 0x02) out.keyBits = IntegerBits(parts[0].content);
+      if (!parts.empty() && parts[0].tag == 0x02) out.keyBits = BitLength(parts[0].content);
     }
   } else if (Is(alg[0], {0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01})) {
     struct Curve {
@@ -137,7 +128,7 @@ void DeriveKey(const std::vector<Element>& spki, Derived& out) {
       const std::vector<Element> parameters = Children(alg[1].content);
       const std::vector<Element> field =
           parameters.size() > 1 ? Children(parameters[1].content) : std::vector<Element>();
-      if (field.size() > 1 && field[1].tag == 0x02) out.keyBits = IntegerBits(field[1].content);
+      if (field.size() > 1 && field[1].tag == 0x02) out.keyBits = BitLength(field[1].content);
     }
   } else if (Is(alg[0], {0x2B, 0x65, 0x70})) {
     out.keyAlgorithm = "Ed25519";
@@ -149,18 +140,22 @@ void DeriveKey(const std::vector<Element>& spki, Derived& out) {
     out.keyAlgorithm = "DSA";
     if (alg.size() > 1 && alg[1].tag == 0x30) {
       const std::vector<Element> pqg = Children(alg[1].content);
-      if (!pqg.empty() && pqg[0].tag == 0x02) out.keyBits = IntegerBits(pqg[0].content);
+      if (!pqg.empty() && pqg[0].tag == 0x02) out.keyBits = BitLength(pqg[0].content);
     }
   }
 }
 
-std::string Hex(Bytes bytes, const char* separator = "") {
+std::string Hex(Bytes bytes) {
+  return HexText({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+}
+
+// "ab:cd:..." for a digest.
+std::string ColonHex(Bytes bytes) {
+  const std::string hex = Hex(bytes);
   std::string out;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", static_cast<unsigned>(bytes[i]));
-    if (i > 0) out += separator;
-    out += two;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    if (i > 0) out += ':';
+    out.append(hex, i, 2);
   }
   return out;
 }
@@ -223,12 +218,6 @@ void DeriveSubjectAltNames(const std::vector<Element>& extensions, Derived& out)
   }
 }
 
-// "2025-01-01T00:00:00Z" for YYYYMMDDhhmmss.
-std::string Iso(const std::string& t) {
-  return t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2) + "T" + t.substr(8, 2) + ":" +
-         t.substr(10, 2) + ":" + t.substr(12, 2) + "Z";
-}
-
 long long DaysUntil(const std::string& t) {
   using namespace std::chrono;
   const auto part = [&t](std::size_t at, std::size_t n) { return std::stoi(t.substr(at, n)); };
@@ -248,7 +237,7 @@ std::string Fingerprint(const std::vector<unsigned char>& der, const char* name)
   if (md == nullptr || EVP_Digest(der.data(), der.size(), digest, &size, md, nullptr) != 1) {
     return {};
   }
-  return Hex(Bytes(digest, size), ":");
+  return ColonHex(Bytes(digest, size));
 #elif defined(_WIN32)
   const wchar_t* algorithm =
       std::string_view(name) == "SHA256" ? BCRYPT_SHA256_ALGORITHM : BCRYPT_SHA1_ALGORITHM;
@@ -259,7 +248,7 @@ std::string Fingerprint(const std::vector<unsigned char>& der, const char* name)
   ok = ok && BCryptHash(handle, nullptr, 0, const_cast<PUCHAR>(der.data()),
                         static_cast<ULONG>(der.size()), digest, size) >= 0;
   if (handle != nullptr) BCryptCloseAlgorithmProvider(handle, 0);
-  return ok ? Hex(Bytes(digest, size), ":") : std::string();
+  return ok ? ColonHex(Bytes(digest, size)) : std::string();
 #else
   (void)der;
   (void)name;
@@ -274,8 +263,8 @@ Derived Derive(const std::vector<unsigned char>& der) {
   const std::string from = FullTime(AskCertItem(der, KX_ITEM_NOT_BEFORE).Bytes());
   const std::string to = FullTime(AskCertItem(der, KX_ITEM_NOT_AFTER).Bytes());
   if (!from.empty() && !to.empty()) {
-    out.notBefore = Iso(from);
-    out.notAfter = Iso(to);
+    out.notBefore = TimeText(from, 'T', "Z");
+    out.notAfter = TimeText(to, 'T', "Z");
     out.daysLeft = DaysUntil(to);
   }
   const std::vector<Element> certificate = Children(Bytes(der));

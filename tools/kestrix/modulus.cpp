@@ -42,12 +42,7 @@ int PrintModulus(const Block& block, std::string_view context) {
                 "GetUsrPubKey reported " + std::to_string(modulusLen) + " bytes, outside 0.." +
                     std::to_string(KX_MAX_MODULUS_SIZE));
   }
-  int32_t bits = 0;
-  if (modulusLen > 0) {
-    int32_t top = 0;
-    for (unsigned b = modulus[0]; b != 0; b >>= 1) ++top;
-    bits = (modulusLen - 1) * 8 + top;
-  }
+  const int bits = BitLength({modulus, static_cast<std::size_t>(modulusLen)});
   std::string text;
   AppendHexLines(text, modulus, modulusLen);
   text += "modulus: " + std::to_string(modulusLen) + " bytes (" + std::to_string(bits) + " bits)\n";

@@ -17,23 +17,11 @@ namespace {
 // (UTCTime: years 50..99 are 19xx, 00..49 are 20xx) or YYYYMMDDhhmmss; any
 // other text as it is.
 std::string ReadableTime(std::string_view t) {
-  const bool digits = std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!digits || (t.size() != 12 && t.size() != 14)) {
-    std::string quoted = "'";  // built in steps: GCC 12 warns wrongly on "'" + text + "'"
-    quoted += TerminalText(t);
-    return quoted += "'";
-  }
-  std::string year;
-  if (t.size() == 12) {
-    year = (t[0] >= '5' ? "19" : "20") + std::string(t.substr(0, 2));
-    t.remove_prefix(2);
-  } else {
-    year = std::string(t.substr(0, 4));
-    t.remove_prefix(4);
-  }
-  const auto part = [&t](std::size_t at) { return std::string(t.substr(at, 2)); };
-  return year + "-" + part(0) + "-" + part(2) + " " + part(4) + ":" + part(6) + ":" + part(8) +
-         " UTC";
+  const std::string full = FullTime(t);
+  if (!full.empty()) return TimeText(full, ' ', " UTC");
+  std::string quoted = "'";  // built in steps: GCC 12 warns wrongly on "'" + text + "'"
+  quoted += TerminalText(t);
+  return quoted += "'";
 }
 
 // "notBefore 2025-01-01 00:00:00 UTC" from GetCertInfo item 21 or 22.
