@@ -2,14 +2,17 @@
 # The main job: build the library and the tool (Release, in build/), and run
 # the tool on the bundled sample certificate: its elements, a Base64 round
 # trip, its items, and its validity at a fixed time inside it. It needs a C++
-# compiler and CMake only; the package manager is called (with sudo when not
-# root) only when one of them is missing. scripts/test.sh sets up the rest.
+# compiler, CMake, and the two header-only libraries the tool uses (CLI11,
+# nlohmann-json); the package manager is called (with sudo when not root) only
+# when one of them is missing. scripts/test.sh sets up the rest.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 missing=()
 command -v g++ >/dev/null || missing+=(g++)
 command -v cmake >/dev/null || missing+=(cmake)
+[[ -f /usr/include/CLI/CLI.hpp ]] || missing+=(libcli11-dev)
+[[ -f /usr/include/nlohmann/json.hpp ]] || missing+=(nlohmann-json3-dev)
 if ((${#missing[@]} > 0)); then
   as_root=()
   if [[ $(id -u) -ne 0 ]]; then as_root=(sudo); fi

@@ -26,6 +26,8 @@ packages=(
   g++-multilib        # the 32-bit Linux build, run through qemu-i386, and the
   libgtest-dev:i386   # i386 libraries its tests link
   libssl-dev:i386
+  libcli11-dev        # the tool's argument parsing (header-only) ...
+  nlohmann-json3-dev  # ... and JSON
 )
 
 # installed NAME[:ARCH]: the package is installed for ARCH (by default this

@@ -32,7 +32,7 @@ constexpr std::string_view kBase64Usage =
 
 int RunBase64Encode(Args args) {
   constexpr std::string_view kContext = "base64 encode";
-  std::string_view path;
+  std::string path;
   if (int status = ParseFileOperand(kEncodeUsage, kContext, args, false, path); status >= 0) {
     return status;
   }
@@ -60,7 +60,7 @@ int RunBase64Encode(Args args) {
 
 int RunBase64Decode(Args args) {
   constexpr std::string_view kContext = "base64 decode";
-  std::string_view path;
+  std::string path;
   if (int status = ParseFileOperand(kDecodeUsage, kContext, args, false, path); status >= 0) {
     return status;
   }

@@ -1,7 +1,9 @@
 // kestrix cert: a certificate's items, as GetCertInfo answers them.
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "certificate.h"
@@ -9,6 +11,7 @@
 #include "commands.h"
 #include "derived.h"
 #include "input.h"
+#include "json.h"
 #include "query/items.h"
 #include "text.h"
 
@@ -90,57 +93,62 @@ bool CertCarries(const CertItem& row, const CertAnswer& answer) {
   return true;
 }
 
-// One answer as the tool shows it: its shape word, the value for the
-// terminal, and the value and any further members for the JSON object.
+// One answer as the tool shows it: its shape word, and the value for the
+// terminal (`json` false) or the value and any further members for the JSON
+// object.
 struct CertView {
   std::string_view shape;
   std::string text;
-  std::string json;       // a JSON value
-  std::string jsonExtra;  // ',"name":value...' or empty
+  Json value;
+  Json extra = Json::object();
 };
 
-CertView ViewCertAnswer(const CertItem* row, uint32_t item, const CertAnswer& answer) {
+CertView ViewCertAnswer(const CertItem* row, uint32_t item, const CertAnswer& answer, bool json) {
   const std::string_view bytes = answer.Bytes();
   if (row == nullptr) {  // a code the tool does not know: all three outputs
     std::string text =
         "number " + std::to_string(answer.number) + ", " + std::to_string(answer.length) + " bytes";
     if (!bytes.empty()) text += ": " + HexText(bytes);
-    return {"-", text, JsonString(HexText(bytes)),
-            ",\"number\":" + std::to_string(answer.number) +
-                ",\"length\":" + std::to_string(answer.length)};
+    return {"-", text, HexText(bytes), {{"number", answer.number}, {"length", answer.length}}};
   }
   const uint32_t code = item & kItemCodeMask;
   Shape shape = row->shape;
   if (code == KX_ITEM_SERIAL_NUMBER && (item & kFormMask) == KX_FORM_RAW) shape = Shape::kBytes;
-  CertView view{ShapeName(shape), {}, {}, {}};
+  CertView view{ShapeName(shape), {}, {}};
   switch (shape) {
     case Shape::kText:
     case Shape::kSerial:
-      view.text = bytes.empty() ? "(none)" : TerminalText(bytes);
-      view.json = JsonString(bytes);
+      if (json) {
+        view.value = Utf8Text(bytes);
+      } else {
+        view.text = bytes.empty() ? "(none)" : TerminalText(bytes);
+      }
       if (code == KX_ITEM_SIGNATURE_ALGORITHM && !bytes.empty()) {
         view.text += " (AlgCode " + std::to_string(answer.number) + ")";
-        view.jsonExtra = ",\"algCode\":" + std::to_string(answer.number);
+        view.extra["algCode"] = answer.number;
       }
       break;
     case Shape::kBytes:
-      view.text = bytes.empty() ? "(none)"
-                                : HexText(bytes) + " (" + std::to_string(bytes.size()) + " bytes)";
-      view.json = JsonString(HexText(bytes));
+      view.value = HexText(bytes);
+      if (!json && !bytes.empty()) {
+        view.text = view.value.get<std::string>() + " (" + std::to_string(bytes.size()) + " bytes)";
+      } else if (!json) {
+        view.text = "(none)";
+      }
       break;
     case Shape::kNumber:
       if (MinusOneIsAbsent(code) && answer.number == -1) {
         view.text = "absent";
-        view.json = "null";
-        break;
+        break;  // null
       }
-      view.json = std::to_string(answer.number);
+      view.value = answer.number;
+      if (json) break;
       if (code == KX_ITEM_KEY_USAGE) {
         view.text = BitSetText(answer.number, kKeyUsageBits);
       } else if (code == KX_ITEM_NETSCAPE_CERT_TYPE) {
         view.text = BitSetText(answer.number, kNetscapeTypeBits);
       } else {
-        view.text = view.json;
+        view.text = std::to_string(answer.number);
       }
       break;
   }
@@ -164,7 +172,7 @@ std::string CertLine(const CertItem* row, uint32_t item, const CertAnswer& answe
     shape = row == nullptr ? "-" : std::string(ShapeName(row->shape));
     value = StatusText(answer.status);
   } else {
-    const CertView view = ViewCertAnswer(row, item, answer);
+    const CertView view = ViewCertAnswer(row, item, answer, false);
     shape = view.shape;
     value = view.text;
   }
@@ -176,18 +184,88 @@ std::string CertLine(const CertItem* row, uint32_t item, const CertAnswer& answe
 
 // {"item":27,"name":"subject commonName","shape":"text","value":"..."}; a
 // refused item has "status" in place of the value.
-std::string CertJson(const CertItem* row, uint32_t item, const CertAnswer& answer) {
-  std::string json = "{\"item\":" + std::to_string(item & kItemCodeMask);
-  if ((item & kFormMask) != 0) json += ",\"form\":" + std::to_string(item >> 24);
-  json += ",\"name\":" + (row == nullptr ? std::string("null") : JsonString(row->name));
+Json CertJson(const CertItem* row, uint32_t item, const CertAnswer& answer) {
+  Json json = {{"item", item & kItemCodeMask}};
+  if ((item & kFormMask) != 0) json["form"] = item >> 24;
+  json["name"] = row == nullptr ? Json() : Json(row->name);
   if (answer.status != KX_OK) {
-    json +=
-        ",\"shape\":" + (row == nullptr ? std::string("null") : JsonString(ShapeName(row->shape)));
-    return json + ",\"status\":" + JsonString(StatusText(answer.status)) + "}";
+    json["shape"] = row == nullptr ? Json() : Json(ShapeName(row->shape));
+    json["status"] = StatusText(answer.status);
+    return json;
   }
-  const CertView view = ViewCertAnswer(row, item, answer);
-  json += ",\"shape\":" + (row == nullptr ? std::string("null") : JsonString(view.shape));
-  return json + ",\"value\":" + view.json + view.jsonExtra + "}";
+  CertView view = ViewCertAnswer(row, item, answer, true);
+  json["shape"] = row == nullptr ? Json() : Json(view.shape);
+  json["value"] = std::move(view.value);
+  json.update(view.extra);
+  return json;
+}
+
+// One listed item and its answer.
+struct Listed {
+  const CertItem* row;
+  uint32_t item;
+  CertAnswer answer;
+};
+
+// The attribute a name item reads: "commonName" of "subject commonName",
+// "emailAddress" of "subject emailAddress, else SAN email"; empty for items
+// of other kinds and for those of the other `side`.
+std::string_view NameAttribute(const CertItem& row, std::string_view side) {
+  std::string_view name = row.name;
+  if (row.shape != Shape::kText || !name.starts_with(side) || name.size() <= side.size() ||
+      name[side.size()] != ' ') {
+    return {};
+  }
+  name.remove_prefix(side.size() + 1);
+  return name.substr(0, name.find(','));
+}
+
+// The document of one certificate (docs/json.md).
+Json CertDocument(const Block& block, const std::vector<Listed>& listed, const Derived* derived) {
+  Json doc = {{"kestrix_json", kJsonVersion}, {"source", block.name}};
+  if (derived != nullptr) {
+    const auto valueOf = [&listed](uint32_t code) -> std::string_view {
+      for (const Listed& l : listed) {
+        if (l.item == code && l.answer.status == KX_OK) return l.answer.Bytes();
+      }
+      return {};
+    };
+    for (std::string_view side : {"subject", "issuer"}) {
+      Json& names = doc[std::string(side)] = Json::object();
+      for (const Listed& l : listed) {
+        const std::string_view attribute = NameAttribute(*l.row, side);
+        // "subject emailAddress, else SAN email" answers the SAN's email
+        // where the subject has none.
+        const bool fallback = l.row->name.find(',') != std::string_view::npos;
+        const std::string named = std::string(side) + " " + std::string(attribute);
+        if (!attribute.empty() && l.answer.status == KX_OK &&
+            (!fallback || std::find(derived->nameAttributes.begin(), derived->nameAttributes.end(),
+                                    named) != derived->nameAttributes.end())) {
+          names[std::string(attribute)] = Utf8Text(l.answer.Bytes());
+        }
+      }
+    }
+    doc["serialNumber"] = Utf8Text(valueOf(KX_ITEM_SERIAL_NUMBER));
+    const Derived& d = *derived;
+    if (!d.notAfter.empty()) {
+      doc["notBefore"] = d.notBefore;
+      doc["notAfter"] = d.notAfter;
+      doc["daysLeft"] = d.daysLeft;
+    }
+    const std::string_view algorithm = valueOf(KX_ITEM_SIGNATURE_ALGORITHM_NAME);
+    doc["signatureAlgorithm"] = algorithm.empty() ? d.signatureAlgorithm : Utf8Text(algorithm);
+    if (!d.keyAlgorithm.empty()) doc["key"] = {{"algorithm", d.keyAlgorithm}, {"bits", d.keyBits}};
+    Json& sans = doc["subjectAltNames"] = Json::array();
+    for (const Derived::Name& n : d.subjectAltNames) {
+      sans.push_back({{"type", n.type}, {"value", Utf8Text(n.value)}});
+    }
+    if (!d.sha256.empty()) doc["sha256"] = d.sha256;
+    if (!d.sha1.empty()) doc["sha1"] = d.sha1;
+  }
+  Json& items = doc["items"] = Json::array();
+  for (const Listed& l : listed) items.push_back(CertJson(l.row, l.item, l.answer));
+  if (derived != nullptr) doc["warnings"] = derived->warnings;
+  return doc;
 }
 
 constexpr std::string_view kCertUsage =
@@ -268,20 +346,34 @@ bool ParseItem(std::string_view text, uint32_t& item) {
 
 int RunCert(Args args) {
   constexpr std::string_view kContext = "cert";
-  std::vector<std::string_view> files;
+  std::vector<std::string> files;
   bool recursive = false;
   bool json = false;
+  bool jsonLines = false;
   bool oneItem = false;
-  std::string_view itemText;
-  const Option options[] = {{"--json", &json}, {"--item", &oneItem, &itemText, "a number"}};
+  std::string itemText;
+  bool jobsGiven = false;
+  std::string jobsText;
+  const Option options[] = {{"--json", &json},
+                            {"--jsonl", &jsonLines},
+                            {"--item", &oneItem, &itemText, "a number"},
+                            {"-j,--jobs", &jobsGiven, &jobsText, "a number of threads"}};
   if (int status = ParseInputs(kCertUsage, kContext, args, options, files, recursive);
       status >= 0) {
     return status;
   }
   uint32_t item = 0;
   if (oneItem && !ParseItem(itemText, item)) {
-    return UsageError(
-        kContext, "--item wants a number of up to 32 bits, not '" + std::string(itemText) + "'");
+    return UsageError(kContext, "--item wants a number of up to 32 bits, not '" + itemText + "'");
+  }
+  unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (jobsGiven) {
+    uint32_t given = 0;
+    if (!ParseItem(jobsText, given) || given == 0 || given > 256) {
+      return UsageError(kContext,
+                        "-j wants a number of threads from 1 to 256, not '" + jobsText + "'");
+    }
+    jobs = given;
   }
 
   const auto listItems = [&](const Block& block, std::string_view context) {
@@ -292,38 +384,40 @@ int RunCert(Args args) {
     if (version.status != KX_OK) {
       return Fail(kExitData, context, LibraryError("GetCertInfo", version.status));
     }
-    std::string out;
+    std::vector<Listed> listed;
     int exitStatus = kExitOk;
-    const auto add = [&](const CertItem* row, uint32_t code, const CertAnswer& answer) {
-      if (json) {
-        if (!out.empty()) out += ",";
-        out += CertJson(row, code, answer);
-      } else {
-        out += CertLine(row, code, answer);
-      }
-    };
     if (oneItem) {
-      const CertAnswer answer = AskCertItem(der, item);
-      add(FindCertItem(item & kItemCodeMask), item, answer);
-      if (answer.status != KX_OK) exitStatus = kExitData;
+      listed.push_back({FindCertItem(item & kItemCodeMask), item, AskCertItem(der, item)});
+      if (listed.back().answer.status != KX_OK) exitStatus = kExitData;
     } else {
       for (const CertItem& row : kCertItems) {
         if (!row.listed) continue;
         const CertAnswer answer =
             row.code == KX_ITEM_VERSION ? version : AskCertItem(der, row.code);
-        if (CertCarries(row, answer)) add(&row, row.code, answer);
+        if (CertCarries(row, answer)) listed.push_back({&row, row.code, answer});
       }
     }
-    if (json) {
-      out = "{\"source\":" + JsonString(block.name) + ",\"items\":[" + out + "]";
-      if (!oneItem) out += ",\"derived\":" + DerivedJson(Derive(der));
-      out += "}\n";
-    } else if (!oneItem) {
-      out += DerivedLines(Derive(der));
+    Derived derived;
+    if (!oneItem) derived = Derive(der);
+    for (const Listed& l : listed) {  // fields of extensions the library may have cut
+      if (!oneItem && l.row->shape == Shape::kText && NameAttribute(*l.row, "subject").empty() &&
+          NameAttribute(*l.row, "issuer").empty() && l.answer.length + 1 >= l.row->largest) {
+        derived.warnings.push_back(std::string(l.row->name) + ": fills the library's " +
+                                   std::to_string(l.row->largest - 1) +
+                                   "-byte field; it may be cut");
+      }
+    }
+    std::string out;
+    if (json || jsonLines) {
+      out = JsonDocument(CertDocument(block, listed, oneItem ? nullptr : &derived), jsonLines);
+    } else {
+      for (const Listed& l : listed) out += CertLine(l.row, l.item, l.answer);
+      if (!oneItem) out += DerivedLines(derived);
     }
     return WriteOutput(context, out.data(), out.size()) ? exitStatus : kExitData;
   };
-  return ForEachBlock(kContext, files, recursive, Kind::kCertificate, !json, listItems);
+  return ForEachBlock(kContext, files, recursive, Kind::kCertificate, !json && !jsonLines,
+                      listItems, jobs);
 }
 
 }  // namespace kx::tool

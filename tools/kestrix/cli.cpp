@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <CLI/CLI.hpp>
+
 #if defined(_WIN32)
 #include <io.h>
 #else
@@ -13,13 +15,34 @@
 
 namespace kx::tool {
 
+namespace {
+
+thread_local Captured* captured = nullptr;
+
+}  // namespace
+
+void Captured::Append(bool err, std::string_view text) {
+  if (chunks.empty() || chunks.back().err != err) chunks.push_back({err, {}});
+  chunks.back().text += text;
+}
+
+CaptureOutput::CaptureOutput(Captured& into) {
+  captured = &into;
+}
+
+CaptureOutput::~CaptureOutput() {
+  captured = nullptr;
+}
+
 // ---- Messages ----------------------------------------------------------------
 int Fail(int status, std::string_view context, const std::string& message) {
-  if (context.empty()) {
-    std::fprintf(stderr, "kestrix: %s\n", message.c_str());
+  std::string line = "kestrix: ";
+  if (!context.empty()) (line += context) += ": ";
+  (line += message) += '\n';
+  if (captured != nullptr) {
+    captured->Append(true, line);
   } else {
-    std::fprintf(stderr, "kestrix: %.*s: %s\n", static_cast<int>(context.size()), context.data(),
-                 message.c_str());
+    std::fwrite(line.data(), 1, line.size(), stderr);
   }
   return status;
 }
@@ -97,6 +120,7 @@ bool ReadInput(std::string_view context, std::string_view path, std::size_t limi
     Fail(kExitData, context, "cannot open " + name + ": " + std::strerror(errno));
     return false;
   }
+  if (!useStdin) std::setvbuf(file, nullptr, _IONBF, 0);  // read straight into `chunk`
   out.clear();
   unsigned char chunk[65536];
   bool ok = true;
@@ -123,6 +147,10 @@ bool ReadInput(std::string_view context, std::string_view path, std::size_t limi
 }
 
 bool WriteOutput(std::string_view context, const void* data, std::size_t size) {
+  if (captured != nullptr) {
+    captured->Append(false, {static_cast<const char*>(data), size});
+    return true;
+  }
   if ((size > 0 && std::fwrite(data, 1, size, stdout) != size) || std::fflush(stdout) != 0) {
     Fail(kExitData, context, std::string("cannot write standard output: ") + std::strerror(errno));
     return false;
@@ -141,42 +169,54 @@ void AppendHexLines(std::string& text, const unsigned char* bytes, int32_t size)
 }
 
 int ParseArguments(std::string_view usage, std::string_view context, Args args, bool required,
-                   std::span<const Option> options, std::vector<std::string_view>& files,
+                   std::span<const Option> options, std::vector<std::string>& files,
                    std::size_t maxFiles) {
-  files.clear();
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
-    if (IsHelp(arg)) {
-      PrintText(usage);
-      return kExitOk;
-    }
-    const auto option = std::find_if(options.begin(), options.end(),
-                                     [arg](const Option& o) { return o.name == arg; });
-    if (option != options.end()) {
-      *option->seen = true;
-      if (option->value != nullptr) {
-        if (i + 1 == args.size()) {
-          return UsageError(context, std::string(arg) + " needs " + std::string(option->valueName));
-        }
-        *option->value = args[++i];
-      }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return UsageError(context, "unknown option '" + std::string(arg) + "'");
-    } else if (files.size() == maxFiles) {
-      return UsageError(context, "more than one FILE given");
+  CLI::App parser;
+  parser.set_help_flag("-h,--help");
+  parser.allow_extras();  // named below, in the tool's words
+  for (const Option& o : options) {
+    if (o.value == nullptr) {
+      parser.add_flag(std::string(o.name), *o.seen);
     } else {
-      files.push_back(arg);
+      parser.add_option(std::string(o.name), *o.value)->each([&o](const std::string&) {
+        *o.seen = true;
+      });
     }
   }
+  files.clear();
+  parser.add_option("FILE", files);
+  try {
+    parser.parse(std::vector<std::string>(args.rbegin(), args.rend()));  // CLI11 pops the back
+  } catch (const CLI::CallForHelp&) {
+    PrintText(usage);
+    return kExitOk;
+  } catch (const CLI::ArgumentMismatch&) {  // an option that takes a value was given none
+    for (const Option& o : options) {
+      if (o.value != nullptr && !args.empty() &&
+          args.back() == o.name.substr(0, o.name.find(','))) {
+        return UsageError(context, std::string(args.back()) + " needs " + std::string(o.valueName));
+      }
+    }
+    return UsageError(context, "an option misses its value");
+  } catch (const CLI::ParseError& e) {
+    return UsageError(context, e.what());
+  }
+  for (const std::string& extra : parser.remaining()) {
+    if (extra.size() > 1 && extra[0] == '-') {
+      return UsageError(context, "unknown option '" + extra + "'");
+    }
+    files.push_back(extra);
+  }
+  if (files.size() > maxFiles) return UsageError(context, "more than one FILE given");
   if (required && files.empty()) return UsageError(context, "missing FILE");
   return -1;
 }
 
 int ParseFileOperand(std::string_view usage, std::string_view context, Args args, bool required,
-                     std::string_view& file) {
-  std::vector<std::string_view> files;
+                     std::string& file) {
+  std::vector<std::string> files;
   const int status = ParseArguments(usage, context, args, required, {}, files, 1);
-  file = files.empty() ? std::string_view{} : files[0];
+  file = files.empty() ? std::string() : files[0];
   return status;
 }
 
@@ -203,6 +243,14 @@ constexpr auto Close = &close;
 #endif
 
 }  // namespace
+
+bool StderrIsTerminal() {
+#if defined(_WIN32)
+  return _isatty(Descriptor(stderr)) != 0;
+#else
+  return isatty(Descriptor(stderr)) != 0;
+#endif
+}
 
 LibraryLinesToStderr::LibraryLinesToStderr() {
   std::fflush(stdout);

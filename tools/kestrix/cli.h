@@ -32,17 +32,38 @@ struct Command {
 };
 
 // An option of a command: a flag, or, with `value`, one that takes the
-// argument after it.
+// argument after it. `name` is "--json", or "-j,--jobs" with a short form.
 struct Option {
   std::string_view name;
   bool* seen;
-  std::string_view* value = nullptr;
+  std::string* value = nullptr;
   std::string_view valueName = {};  // "a number", for the message when it is missing
 };
 
 // Prints "kestrix: <context>: <message>" on stderr (no context at the top
 // level) and returns `status`.
 int Fail(int status, std::string_view context, const std::string& message);
+
+// What one thread of a batch writes while it answers an input: its answers
+// and its messages, kept for the thread that writes them in the inputs'
+// order. While a CaptureOutput lives, Fail and WriteOutput on its thread
+// append to `into` instead of writing.
+struct Captured {
+  struct Chunk {
+    bool err;  // for standard error, else standard output
+    std::string text;
+  };
+  std::vector<Chunk> chunks;  // in the order written
+
+  void Append(bool err, std::string_view text);
+};
+class CaptureOutput {
+ public:
+  explicit CaptureOutput(Captured& into);
+  ~CaptureOutput();
+  CaptureOutput(const CaptureOutput&) = delete;
+  CaptureOutput& operator=(const CaptureOutput&) = delete;
+};
 
 // "kestrix" or "kestrix <context>", as the user types it.
 std::string CommandPath(std::string_view context);
@@ -71,6 +92,9 @@ int Dispatch(std::span<const Command> table, std::string_view context, std::stri
 bool ReadInput(std::string_view context, std::string_view path, std::size_t limit,
                std::string_view what, std::vector<unsigned char>& out);
 
+// True when standard error is a terminal (a progress line may go there).
+bool StderrIsTerminal();
+
 // Writes `size` bytes to standard output and flushes. Returns false after
 // printing the error.
 bool WriteOutput(std::string_view context, const void* data, std::size_t size);
@@ -96,15 +120,15 @@ class LibraryLinesToStderr {
 };
 
 // Takes the command's options and up to `maxFiles` FILE operands, at least
-// one when `required`; "-h"/"--help" prints the usage. Returns -1 to go on,
-// else the exit status to return.
+// one when `required`, with CLI11; "-h"/"--help" prints the usage. Returns -1
+// to go on, else the exit status to return.
 int ParseArguments(std::string_view usage, std::string_view context, Args args, bool required,
-                   std::span<const Option> options, std::vector<std::string_view>& files,
+                   std::span<const Option> options, std::vector<std::string>& files,
                    std::size_t maxFiles);
 
 // A command whose only arguments are FILE and --help.
 int ParseFileOperand(std::string_view usage, std::string_view context, Args args, bool required,
-                     std::string_view& file);
+                     std::string& file);
 
 }  // namespace kx::tool
 

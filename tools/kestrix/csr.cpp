@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "input.h"
+#include "json.h"
 #include "text.h"
 
 namespace kx::tool {
@@ -71,14 +72,16 @@ std::string_view FieldText(const RequestField& field) {
 
 int RunCsr(Args args) {
   constexpr std::string_view kContext = "csr";
-  std::vector<std::string_view> files;
+  std::vector<std::string> files;
   bool recursive = false;
   bool json = false;
-  const Option options[] = {{"--json", &json}};
+  bool jsonLines = false;
+  const Option options[] = {{"--json", &json}, {"--jsonl", &jsonLines}};
   if (int status = ParseInputs(kCsrUsage, kContext, args, options, files, recursive); status >= 0) {
     return status;
   }
-  const auto answer = [json](const Block& block, std::string_view context) {
+  json = json || jsonLines;
+  const auto answer = [json, jsonLines](const Block& block, std::string_view context) {
     // The library reads a PEM text: the request's DER armoured anew, whatever
     // form it came in.
     std::string body(4 * ((block.der.size() + 2) / 3), '\0');
@@ -113,18 +116,16 @@ int RunCsr(Args args) {
 
     std::string out;
     if (json) {
-      out = "{\"source\":" + JsonString(block.name) + ",\"subject\":{";
-      const char* separator = "";
+      Json doc = {{"kestrix_json", kJsonVersion}, {"source", block.name}};
+      Json& subject = doc["subject"] = Json::object();
       for (const RequestField& field : RequestFields(record)) {
         const std::string_view text = FieldText(field);
-        if (text.empty()) continue;
-        (out += separator) += JsonString(field.name) + ":" + JsonString(text);
-        separator = ",";
+        if (!text.empty()) subject[field.name] = Utf8Text(text);
       }
-      const std::string_view key(reinterpret_cast<const char*>(record.publicKey),
-                                 static_cast<std::size_t>(keyLen));
-      out += "},\"publicKeyLen\":" + std::to_string(keyLen) +
-             ",\"publicKey\":" + JsonString(HexText(key)) + "}\n";
+      doc["publicKeyLen"] = keyLen;
+      doc["publicKey"] = HexText(
+          {reinterpret_cast<const char*>(record.publicKey), static_cast<std::size_t>(keyLen)});
+      out = JsonDocument(doc, jsonLines);
     } else {
       for (const RequestField& field : RequestFields(record)) {
         const std::string_view text = FieldText(field);

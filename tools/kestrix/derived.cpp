@@ -1,5 +1,6 @@
 #include "derived.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -218,6 +219,134 @@ void DeriveSubjectAltNames(const std::vector<Element>& extensions, Derived& out)
   }
 }
 
+// ---- What the library's fields leave out -------------------------------------
+
+// An attribute type the library has a field for, with its items (0: none on
+// that side) and the field's room, terminator included.
+struct NameField {
+  std::initializer_list<unsigned char> oid;
+  std::string_view name;
+  std::uint32_t subjectItem;
+  std::uint32_t issuerItem;
+  std::size_t room = 256;
+  bool joined = false;  // every value kept, joined (domainComponent)
+};
+
+const NameField kNameFields[] = {
+    {{0x55, 0x04, 0x06}, "countryName", KX_ITEM_SUBJECT_COUNTRY, KX_ITEM_ISSUER_COUNTRY, 20},
+    {{0x55, 0x04, 0x0A},
+     "organizationName",
+     KX_ITEM_SUBJECT_ORGANIZATION,
+     KX_ITEM_ISSUER_ORGANIZATION},
+    {{0x55, 0x04, 0x0B},
+     "organizationalUnitName",
+     KX_ITEM_SUBJECT_ORGANIZATIONAL_UNIT,
+     KX_ITEM_ISSUER_ORGANIZATIONAL_UNIT},
+    {{0x55, 0x04, 0x08},
+     "stateOrProvinceName",
+     KX_ITEM_SUBJECT_STATE_OR_PROVINCE,
+     KX_ITEM_ISSUER_STATE_OR_PROVINCE},
+    {{0x55, 0x04, 0x03}, "commonName", KX_ITEM_SUBJECT_COMMON_NAME, KX_ITEM_ISSUER_COMMON_NAME},
+    {{0x55, 0x04, 0x07}, "localityName", KX_ITEM_SUBJECT_LOCALITY, KX_ITEM_ISSUER_LOCALITY},
+    {{0x55, 0x04, 0x0C}, "title", KX_ITEM_SUBJECT_TITLE, KX_ITEM_ISSUER_TITLE},
+    {{0x55, 0x04, 0x04}, "surname", KX_ITEM_SUBJECT_SURNAME, KX_ITEM_ISSUER_SURNAME},
+    {{0x55, 0x04, 0x2A}, "givenName", KX_ITEM_SUBJECT_GIVEN_NAME, KX_ITEM_ISSUER_GIVEN_NAME},
+    {{0x55, 0x04, 0x2B}, "initials", KX_ITEM_SUBJECT_INITIALS, KX_ITEM_ISSUER_INITIALS},
+    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x01},
+     "emailAddress",
+     KX_ITEM_SUBJECT_EMAIL,
+     KX_ITEM_ISSUER_EMAIL},
+    {{0x55, 0x04, 0x10},
+     "postalAddress",
+     KX_ITEM_SUBJECT_POSTAL_ADDRESS,
+     KX_ITEM_ISSUER_POSTAL_ADDRESS},
+    {{0x55, 0x04, 0x12},
+     "postOfficeBox",
+     KX_ITEM_SUBJECT_POST_OFFICE_BOX,
+     KX_ITEM_ISSUER_POST_OFFICE_BOX},
+    {{0x55, 0x04, 0x11}, "postalCode", KX_ITEM_SUBJECT_POSTAL_CODE, KX_ITEM_ISSUER_POSTAL_CODE},
+    {{0x55, 0x04, 0x14},
+     "telephoneNumber",
+     KX_ITEM_SUBJECT_TELEPHONE_NUMBER,
+     KX_ITEM_ISSUER_TELEPHONE_NUMBER},
+    {{0x55, 0x04, 0x15}, "telexNumber", KX_ITEM_SUBJECT_TELEX_NUMBER, KX_ITEM_ISSUER_TELEX_NUMBER},
+    {{0x55, 0x04, 0x0D}, "description", KX_ITEM_SUBJECT_DESCRIPTION, 0},
+    {{0x55, 0x04, 0x05}, "serialNumber", KX_ITEM_SUBJECT_SERIAL_NUMBER, 0},
+    {{0x55, 0x04, 0x29}, "name", KX_ITEM_SUBJECT_NAME, 0},
+    {{0x55, 0x04, 0x2C}, "generationQualifier", KX_ITEM_SUBJECT_GENERATION_QUALIFIER, 0},
+    {{0x09, 0x92, 0x26, 0x89, 0x93, 0xF2, 0x2C, 0x64, 0x01, 0x19},
+     "domainComponent",
+     KX_ITEM_SUBJECT_DOMAIN_COMPONENT,
+     0,
+     256,
+     true},
+    // Types the library has no field for, by name.
+    {{0x55, 0x04, 0x09}, "streetAddress", 0, 0},
+    {{0x55, 0x04, 0x0F}, "businessCategory", 0, 0},
+    {{0x55, 0x04, 0x61}, "organizationIdentifier", 0, 0},
+    {{0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x3C, 0x02, 0x01, 0x03},
+     "jurisdictionCountryName",
+     0,
+     0},
+};
+
+// Warns of each attribute of the Name `rdns` ("subject", "issuer") that the
+// library's items leave out: a type it has no field for, a second value of
+// one field, a value it answers none for, one longer than its field.
+void WarnOfName(const std::vector<unsigned char>& der, const std::vector<Element>& rdns,
+                std::string_view side, Derived& out) {
+  const bool subject = side == "subject";
+  std::size_t seen[std::size(kNameFields)] = {};
+  for (const Element& rdn : rdns) {
+    for (const Element& attribute : Children(rdn.content)) {
+      const std::vector<Element> parts = Children(attribute.content);
+      if (parts.size() != 2 || parts[0].tag != 0x06) continue;
+      const auto* field = std::find_if(std::begin(kNameFields), std::end(kNameFields),
+                                       [&](const NameField& f) { return Is(parts[0], f.oid); });
+      const std::uint32_t item = field == std::end(kNameFields) ? 0
+                                 : subject                      ? field->subjectItem
+                                                                : field->issuerItem;
+      std::string what = std::string(side) + " ";
+      what +=
+          field == std::end(kNameFields) ? DottedOid(parts[0].content) : std::string(field->name);
+      if (item == 0) {
+        out.warnings.push_back(what + ": the library has no field for it");
+        continue;
+      }
+      out.nameAttributes.push_back(what);
+      const std::size_t index = static_cast<std::size_t>(field - std::begin(kNameFields));
+      if (++seen[index] == 2 && !field->joined) {
+        out.warnings.push_back(what + ": more than one value; the library answers one");
+      }
+      // A BMPString's text is shorter in the locale's code page than in DER.
+      if (parts[1].tag != 0x1E && parts[1].content.size() >= field->room) {
+        out.warnings.push_back(what + ": " + std::to_string(parts[1].content.size()) +
+                               " bytes, cut to the library's " + std::to_string(field->room - 1));
+      }
+      if (AskCertItem(der, item).Bytes().empty()) {
+        out.warnings.push_back(what + ": in the certificate, but the library answers none (item " +
+                               std::to_string(item) + ")");
+      }
+    }
+  }
+}
+
+// Warns of subjectAltName entries beyond what the library's items hold: one
+// DNS name, IP address, email and URI each.
+void WarnOfSubjectAltNames(const Derived& d, std::vector<std::string>& out) {
+  for (std::string_view type : {"DNS", "IP", "email", "URI", "dirName", "RID"}) {
+    const auto count = std::count_if(d.subjectAltNames.begin(), d.subjectAltNames.end(),
+                                     [type](const Derived::Name& n) { return n.type == type; });
+    const bool held = type == "DNS" || type == "IP" || type == "email" || type == "URI";
+    if (count > (held ? 1 : 0)) {
+      std::string warning = "subjectAltName: " + std::to_string(count) + " ";
+      warning += type;
+      warning += count == 1 ? " entry" : " entries";
+      out.push_back(warning + "; the library's items hold " + (held ? "one" : "none"));
+    }
+  }
+}
+
 long long DaysUntil(const std::string& t) {
   using namespace std::chrono;
   const auto part = [&t](std::size_t at, std::size_t n) { return std::stoi(t.substr(at, n)); };
@@ -233,7 +362,10 @@ std::string Fingerprint(const std::vector<unsigned char>& der, const char* name)
 #if defined(KESTRIX_TOOL_DIGESTS_OPENSSL)
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
-  const EVP_MD* md = EVP_get_digestbyname(name);
+  // Fetched once: a fetch per call costs more than the digest of a certificate.
+  static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+  const EVP_MD* md = std::string_view(name) == "SHA256" ? sha256 : sha1;
   if (md == nullptr || EVP_Digest(der.data(), der.size(), digest, &size, md, nullptr) != 1) {
     return {};
   }
@@ -278,7 +410,11 @@ Derived Derive(const std::vector<unsigned char>& der) {
     const std::vector<Element> tbs =
         parts.empty() ? std::vector<Element>() : Children(parts[0].content);
     const std::size_t first = !tbs.empty() && tbs[0].tag == 0xA0 ? 1 : 0;  // after the version
-    if (tbs.size() > first + 5) DeriveKey(Children(tbs[first + 5].content), out);
+    if (tbs.size() > first + 5) {
+      WarnOfName(der, Children(tbs[first + 2].content), "issuer", out);
+      WarnOfName(der, Children(tbs[first + 4].content), "subject", out);
+      DeriveKey(Children(tbs[first + 5].content), out);
+    }
     for (const Element& field : tbs) {
       if (field.tag != 0xA3) continue;
       const std::vector<Element> wrapped = Children(field.content);
@@ -287,6 +423,7 @@ Derived Derive(const std::vector<unsigned char>& der) {
       }
     }
   }
+  WarnOfSubjectAltNames(out, out.warnings);
   out.sha256 = Fingerprint(der, "SHA256");
   out.sha1 = Fingerprint(der, "SHA1");
   return out;
@@ -312,32 +449,8 @@ std::string DerivedLines(const Derived& d) {
   }
   if (!d.sha256.empty()) line("SHA-256", d.sha256);
   if (!d.sha1.empty()) line("SHA-1", d.sha1);
+  for (const std::string& warning : d.warnings) line("warning", TerminalText(warning));
   return out;
-}
-
-std::string DerivedJson(const Derived& d) {
-  std::string out = "{";
-  if (!d.notAfter.empty()) {
-    out += "\"notBefore\":" + JsonString(d.notBefore) + ",\"notAfter\":" + JsonString(d.notAfter) +
-           ",\"daysLeft\":" + std::to_string(d.daysLeft) + ",";
-  }
-  if (!d.signatureAlgorithm.empty()) {
-    out += "\"signatureAlgorithm\":" + JsonString(d.signatureAlgorithm) + ",";
-  }
-  if (!d.keyAlgorithm.empty()) {
-    out += "\"key\":{\"algorithm\":" + JsonString(d.keyAlgorithm) +
-           ",\"bits\":" + std::to_string(d.keyBits) + "},";
-  }
-  out += "\"subjectAltNames\":[";
-  for (std::size_t i = 0; i < d.subjectAltNames.size(); ++i) {
-    if (i > 0) out += ",";
-    out += "{\"type\":" + JsonString(d.subjectAltNames[i].type) +
-           ",\"value\":" + JsonString(d.subjectAltNames[i].value) + "}";
-  }
-  out += "]";
-  if (!d.sha256.empty()) out += ",\"sha256\":" + JsonString(d.sha256);
-  if (!d.sha1.empty()) out += ",\"sha1\":" + JsonString(d.sha1);
-  return out + "}";
 }
 
 }  // namespace kx::tool

@@ -24,14 +24,19 @@ struct Derived {
   std::vector<Name> subjectAltNames;
   std::string sha256;  // lowercase hex, colon-separated; empty where the tool has no digests
   std::string sha1;
+  // What the library's fixed fields cut or leave out ("subject
+  // organizationName: more than one value; the library answers one").
+  std::vector<std::string> warnings;
+  // The name attributes the certificate holds that the library has fields
+  // for: "subject commonName", "issuer countryName", ...
+  std::vector<std::string> nameAttributes;
 };
 
 // The derived values of a certificate that fills `der` exactly.
 Derived Derive(const std::vector<unsigned char>& der);
 
-// The text lines of `derived` ("  validity  ...") and its JSON object.
+// The text lines of `derived` ("      validity    ...").
 std::string DerivedLines(const Derived& derived);
-std::string DerivedJson(const Derived& derived);
 
 }  // namespace kx::tool
 

@@ -1,10 +1,17 @@
 #include "input.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
+#include <mutex>
+#include <new>
 #include <system_error>
+#include <thread>
 
 #include "certificate.h"
 
@@ -100,22 +107,23 @@ Kind KindOfDer(const std::vector<unsigned char>& der) {
   return request ? Kind::kRequest : Kind::kCertificate;
 }
 
-// Appends the blocks of one input's bytes. Returns false after printing an
-// error for a block that cannot be decoded (the others are still appended).
-bool SplitBlocks(std::string_view context, const std::string& name,
-                 const std::vector<unsigned char>& bytes, std::vector<Block>& blocks) {
+// Appends the blocks of one input's bytes. Returns the number of blocks that
+// cannot be decoded, after printing an error for each (the others are still
+// appended).
+std::size_t SplitBlocks(std::string_view context, const std::string& name,
+                        const std::vector<unsigned char>& bytes, std::vector<Block>& blocks) {
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (text.find(kBegin) == std::string_view::npos) {
     Block block{name, Kind::kCertificate, true, false, bytes};
     if (IsBase64Text(text)) {
-      if (!DecodeBase64(context, text, block.der)) return false;
+      if (!DecodeBase64(context, text, block.der)) return 1;
       block.wholeFile = false;
     }
     block.kind = KindOfDer(block.der);
     blocks.push_back(std::move(block));
-    return true;
+    return 0;
   }
-  bool ok = true;
+  std::size_t broken = 0;
   std::size_t index = 0;
   for (std::size_t at = text.find(kBegin); at != std::string_view::npos;
        at = text.find(kBegin, at)) {
@@ -126,7 +134,7 @@ bool SplitBlocks(std::string_view context, const std::string& name,
     const std::size_t lineEnd = text.find('\n', labelAt);
     if (labelEnd == std::string_view::npos || labelEnd > lineEnd) {
       Fail(kExitData, context, blockName + ": a BEGIN line without its closing dashes");
-      ok = false;
+      ++broken;
       at = labelAt;
       continue;
     }
@@ -136,7 +144,7 @@ bool SplitBlocks(std::string_view context, const std::string& name,
     const std::size_t endAt = text.find(end, bodyAt);
     if (endAt == std::string_view::npos) {
       Fail(kExitData, context, blockName + ": no '" + end + "' line after the BEGIN line");
-      ok = false;
+      ++broken;
       break;
     }
     at = endAt + end.size();
@@ -146,7 +154,7 @@ bool SplitBlocks(std::string_view context, const std::string& name,
         blockName, known == std::end(kLabels) ? Kind::kOther : known->kind, false, true, {}};
     if (!DecodeBase64(std::string(context) + ": " + blockName, text.substr(bodyAt, endAt - bodyAt),
                       block.der)) {
-      ok = false;
+      ++broken;
       continue;
     }
     if (label == "TRUSTED CERTIFICATE") {  // the certificate alone
@@ -157,7 +165,7 @@ bool SplitBlocks(std::string_view context, const std::string& name,
     }
     blocks.push_back(std::move(block));
   }
-  return ok;
+  return broken;
 }
 
 // The regular files below `dir`, sorted. Returns false after printing the
@@ -228,8 +236,7 @@ const std::string_view kInputsHelp =
     "block of another kind is named and skipped, and the exit status is then 1.\n";
 
 int ParseInputs(std::string_view usage, std::string_view context, Args args,
-                std::span<const Option> options, std::vector<std::string_view>& files,
-                bool& recursive) {
+                std::span<const Option> options, std::vector<std::string>& files, bool& recursive) {
   std::vector<Option> all(options.begin(), options.end());
   all.push_back({"-r", &recursive});
   const int status = ParseArguments(usage, context, args, true, all, files,
@@ -238,52 +245,249 @@ int ParseInputs(std::string_view usage, std::string_view context, Args args,
   return status;
 }
 
-int ForEachBlock(std::string_view context, const std::vector<std::string_view>& files,
-                 bool recursive, Kind wanted, bool headings, const Answer& answer) {
+namespace {
+
+// What the blocks of the inputs came to, for the summary.
+struct Tally {
+  std::size_t answered = 0;
+  std::size_t refused = 0;    // unreadable, undecodable, or refused by the answer
+  std::size_t otherKind = 0;  // a block of another kind than the command reads
+};
+
+// "kestrix cert: 144 certificates decoded, 0 refused, 0 not certificates".
+std::string Summary(std::string_view context, Kind wanted, const Tally& t) {
+  std::string line = CommandPath(context) + ": ";
+  const std::string refused = std::to_string(t.refused) + " refused";
+  switch (wanted) {
+    case Kind::kCertificate:
+      return line + std::to_string(t.answered) + " certificates decoded, " + refused + ", " +
+             std::to_string(t.otherKind) + " not certificates\n";
+    case Kind::kRequest:
+      return line + std::to_string(t.answered) + " requests decoded, " + refused + ", " +
+             std::to_string(t.otherKind) + " not requests\n";
+    case Kind::kOther:
+    case Kind::kAny: break;
+  }
+  return line + std::to_string(t.answered) + " blocks answered, " + refused + "\n";
+}
+
+// Answers the blocks of the file `path`; false when any was refused.
+bool AnswerFile(std::string_view context, const std::string& path, bool severalFiles, Kind wanted,
+                bool headings, const Answer& answer, Tally& tally) {
+  std::vector<unsigned char> bytes;
+  if (!ReadInput(context, path, kMaxInput, "bytes", bytes)) {
+    ++tally.refused;
+    return false;
+  }
+  std::vector<Block> blocks;
+  const std::size_t broken =
+      SplitBlocks(context, path == "-" ? "standard input" : path, bytes, blocks);
+  tally.refused += broken;
+  bool ok = broken == 0;
+  const bool several = severalFiles || blocks.size() > 1;
+  for (const Block& block : blocks) {
+    const std::string named = std::string(context) + ": " + block.name;
+    const std::string_view where = several ? std::string_view(named) : context;
+    bool answered = false;
+    if (block.der.empty()) {
+      Fail(kExitData, where, "the input is empty");
+    } else if (wanted != Kind::kAny && block.kind != wanted) {
+      Fail(kExitData, context, WrongKind(block));
+      ++tally.otherKind;
+      ok = false;
+      continue;
+    } else if (wanted != Kind::kCertificate || FillsBlock(where, block)) {
+      if (headings && several) {
+        const std::string heading = "==> " + block.name + " <==\n";
+        WriteOutput(context, heading.data(), heading.size());
+      }
+      answered = answer(block, where) == kExitOk;
+    }
+    ++(answered ? tally.answered : tally.refused);
+    ok = answered && ok;
+  }
+  return ok;
+}
+
+// A line on standard error, while it is a terminal, saying how many files
+// are answered; cleared before anything else is written.
+class Progress {
+ public:
+  Progress(std::string_view context, std::size_t total)
+      : context_(CommandPath(context)), total_(total), enabled_(total > 1 && StderrIsTerminal()) {}
+
+  void Show(std::size_t done) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!enabled_ || now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    std::fprintf(stderr, "\r%s: %zu of %zu files", context_.c_str(), done, total_);
+    shown_ = true;
+  }
+
+  void Clear() {
+    if (shown_) std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+
+ private:
+  std::string context_;
+  std::size_t total_;
+  bool enabled_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+// Writes what one file's answer wrote, in order (standard output flushed
+// before each message). Returns false after printing the error when standard
+// output cannot be written.
+bool Emit(std::string_view context, const Captured& captured, Progress& progress) {
+  progress.Clear();
+  for (const Captured::Chunk& chunk : captured.chunks) {
+    if (chunk.err) {
+      std::fflush(stdout);
+      std::fwrite(chunk.text.data(), 1, chunk.text.size(), stderr);
+    } else if (std::fwrite(chunk.text.data(), 1, chunk.text.size(), stdout) != chunk.text.size()) {
+      Fail(kExitData, context,
+           std::string("cannot write standard output: ") + std::strerror(errno));
+      return false;
+    }
+  }
+  return true;
+}
+
+// The threads take the files in runs of kRun, and answer at most kAhead runs
+// ahead of the writer, to bound what is kept.
+constexpr std::size_t kRun = 32;
+constexpr std::size_t kAhead = 64;
+
+// Answers `paths` on `jobs` threads; this one writes the answers in order.
+bool AnswerInParallel(std::string_view context, const std::vector<std::string>& paths,
+                      unsigned jobs, Progress& progress,
+                      const std::function<bool(const std::string&, Tally&)>& answerFile,
+                      std::vector<Tally>& tallies) {
+  const std::size_t n = paths.size();
+  const std::size_t runs = (n + kRun - 1) / kRun;
+  std::vector<Captured> results(n);
+  std::vector<char> fileOk(n, 0), ready(runs, 0);
+  std::mutex mutex;
+  std::condition_variable answered, room;
+  std::size_t next = 0, written = 0;  // in runs
+  bool stop = false;
+  const auto work = [&](Tally& tally) {
+    for (;;) {
+      std::size_t run;
+      {
+        std::unique_lock lock(mutex);
+        room.wait(lock, [&] { return stop || next >= runs || next < written + kAhead; });
+        if (stop || next >= runs) return;
+        run = next++;
+      }
+      for (std::size_t i = run * kRun; i < std::min(n, (run + 1) * kRun); ++i) {
+        try {
+          const CaptureOutput capture(results[i]);
+          fileOk[i] = answerFile(paths[i], tally);
+        } catch (const std::bad_alloc&) {
+          results[i].Append(true, CommandPath(context) + ": " + paths[i] + ": out of memory\n");
+        }
+      }
+      {
+        const std::lock_guard lock(mutex);
+        ready[run] = 1;
+      }
+      answered.notify_one();
+    }
+  };
+  tallies.resize(jobs);
+  std::vector<std::thread> workers;
+  for (unsigned j = 0; j < jobs; ++j) workers.emplace_back(work, std::ref(tallies[j]));
+  bool ok = true;
+  bool writing = true;  // until standard output fails
+  for (std::size_t run = 0; run < runs && writing; ++run) {
+    {
+      std::unique_lock lock(mutex);
+      while (ready[run] == 0) {
+        answered.wait_for(lock, std::chrono::milliseconds(100));
+        progress.Show(run * kRun);
+      }
+    }
+    for (std::size_t i = run * kRun; i < std::min(n, (run + 1) * kRun) && writing; ++i) {
+      writing = Emit(context, results[i], progress);
+      ok = fileOk[i] != 0 && ok;
+      results[i] = Captured();  // frees the answer
+    }
+    progress.Show(std::min(n, (run + 1) * kRun));
+    {
+      const std::lock_guard lock(mutex);
+      written = run + 1;
+    }
+    room.notify_all();
+  }
+  {
+    const std::lock_guard lock(mutex);
+    stop = true;
+  }
+  room.notify_all();
+  for (std::thread& worker : workers) worker.join();
+  return ok && writing;
+}
+
+}  // namespace
+
+int ForEachBlock(std::string_view context, const std::vector<std::string>& files, bool recursive,
+                 Kind wanted, bool headings, const Answer& answer, unsigned jobs) {
   bool ok = true;
   std::vector<std::string> paths;
-  for (std::string_view file : files) {
+  for (const std::string& file : files) {
     std::error_code error;
-    if (recursive && file != "-" && std::filesystem::is_directory(std::string(file), error)) {
-      ok = FilesBelow(context, std::string(file), paths) && ok;
+    if (recursive && file != "-" && std::filesystem::is_directory(file, error)) {
+      ok = FilesBelow(context, file, paths) && ok;
     } else {
       paths.emplace_back(file);
     }
   }
   if (paths.empty() && ok) return Fail(kExitData, context, "no files to read");
-  for (const std::string& path : paths) {
-    std::vector<unsigned char> bytes;
-    std::vector<Block> blocks;
-    if (!ReadInput(context, path, kMaxInput, "bytes", bytes)) {
-      ok = false;
-      continue;
-    }
-    ok = SplitBlocks(context, path == "-" ? "standard input" : path, bytes, blocks) && ok;
-    const bool several = paths.size() > 1 || blocks.size() > 1;
-    for (const Block& block : blocks) {
-      const std::string named = std::string(context) + ": " + block.name;
-      const std::string_view where = several ? std::string_view(named) : context;
-      if (block.der.empty()) {
-        Fail(kExitData, where, "the input is empty");
-        ok = false;
-      } else if (wanted != Kind::kAny && block.kind != wanted) {
-        Fail(kExitData, context, WrongKind(block));
-        ok = false;
-      } else if (wanted == Kind::kCertificate && !FillsBlock(where, block)) {
-        ok = false;
-      } else {
-        if (headings && several) std::printf("==> %s <==\n", block.name.c_str());
-        ok = answer(block, where) == kExitOk && ok;
+  const bool severalFiles = paths.size() > 1;
+  const auto answerFile = [&](const std::string& path, Tally& tally) {
+    return AnswerFile(context, path, severalFiles, wanted, headings, answer, tally);
+  };
+  Progress progress(context, paths.size());
+  std::vector<Tally> tallies(1);
+  if (jobs > 1 && paths.size() > 1) {
+    ok = AnswerInParallel(context, paths,
+                          static_cast<unsigned>(std::min<std::size_t>(jobs, paths.size())),
+                          progress, answerFile, tallies) &&
+         ok;
+  } else {
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      Captured captured;
+      {
+        const CaptureOutput capture(captured);
+        ok = answerFile(paths[i], tallies[0]) && ok;
       }
+      if (!Emit(context, captured, progress)) {
+        ok = false;
+        break;
+      }
+      progress.Show(i + 1);
     }
   }
-  std::fflush(stdout);
+  progress.Clear();
+  ok = WriteOutput(context, nullptr, 0) && ok;  // flushes, or names the error
+  Tally total;
+  for (const Tally& t : tallies) {
+    total.answered += t.answered;
+    total.refused += t.refused;
+    total.otherKind += t.otherKind;
+  }
+  if (total.answered + total.refused + total.otherKind > 1) {
+    std::fputs(Summary(context, wanted, total).c_str(), stderr);
+  }
   return ok ? kExitOk : kExitData;
 }
 
 int RunOnInputs(std::string_view usage, std::string_view context, Args args, Kind wanted,
                 const Answer& answer) {
-  std::vector<std::string_view> files;
+  std::vector<std::string> files;
   bool recursive = false;
   if (int status = ParseInputs(usage, context, args, {}, files, recursive); status >= 0) {
     return status;

@@ -38,19 +38,21 @@ struct Block {
 // prints the usage, "-r" reads directories). Returns -1 to go on, else the
 // exit status to return.
 int ParseInputs(std::string_view usage, std::string_view context, Args args,
-                std::span<const Option> options, std::vector<std::string_view>& files,
-                bool& recursive);
+                std::span<const Option> options, std::vector<std::string>& files, bool& recursive);
 
 // Runs `answer` on every block of `files` of the kind `wanted`, in order. An
 // empty block, or a block of another kind, is named and skipped ("FILE [2]
 // is a certificate request: use 'kestrix csr'"); a certificate must fill its
 // block exactly, since the library receives no size. With more than one
 // block and `headings`, each answer is headed by a line "==> NAME <==", and
-// errors name the block. Returns 0 when every block was answered with 0,
-// else 1.
+// errors name the block. With more than one block a summary goes to standard
+// error ("144 certificates decoded, 0 refused, 0 not certificates"), and
+// while it is a terminal a progress line. With `jobs` above 1 the files are
+// answered on that many threads (`answer` must allow it) and written in
+// their order. Returns 0 when every block was answered with 0, else 1.
 using Answer = std::function<int(const Block& block, std::string_view context)>;
-int ForEachBlock(std::string_view context, const std::vector<std::string_view>& files,
-                 bool recursive, Kind wanted, bool headings, const Answer& answer);
+int ForEachBlock(std::string_view context, const std::vector<std::string>& files, bool recursive,
+                 Kind wanted, bool headings, const Answer& answer, unsigned jobs = 1);
 
 // A command whose only arguments are its inputs (and -r): ParseInputs, then
 // ForEachBlock with headings.

@@ -78,10 +78,11 @@ void ForEachChar(std::string_view text, Visit visit) {
   }
 }
 
-void AppendByteEscape(std::string& out, const char* prefix, unsigned char byte) {
-  char escape[8];
-  std::snprintf(escape, sizeof escape, "%s%02x", prefix, static_cast<unsigned>(byte));
-  out += escape;
+void AppendByteEscape(std::string& out, std::string_view prefix, unsigned char byte) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  out += prefix;
+  out += kDigits[byte >> 4];
+  out += kDigits[byte & 0x0F];
 }
 
 }  // namespace
@@ -119,28 +120,23 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
+std::string Utf8Text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
   ForEachChar(text, [&out](const TextChar& c, std::string_view bytes) {
     const char32_t cp = c.codePoint;
-    const bool codePoint = c.valid && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-    if (!codePoint) {
-      for (char b : bytes) AppendByteEscape(out, "\\u00", static_cast<unsigned char>(b));
-    } else if (cp == U'"' || cp == U'\\') {
-      out += '\\';
-      out += static_cast<char>(cp);
-    } else if (cp < 0x20) {
-      AppendByteEscape(out, "\\u00", static_cast<unsigned char>(cp));
-    } else {
+    if (c.valid && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF)) {
       AppendUtf8(out, cp);
+    } else {
+      for (char b : bytes) AppendUtf8(out, static_cast<unsigned char>(b));
     }
   });
-  out += '"';
   return out;
 }
 
 std::string HexText(std::string_view bytes) {
   std::string out;
+  out.reserve(2 * bytes.size());
   for (char b : bytes) AppendByteEscape(out, "", static_cast<unsigned char>(b));
   return out;
 }

@@ -14,10 +14,9 @@ namespace kx::tool {
 // bytes that start no character as \xNN, a backslash as "\\".
 std::string TerminalText(std::string_view text);
 
-// The text as a quoted JSON string in UTF-8: quote and backslash escaped,
-// control characters as \u00XX, and each byte that starts no character as
-// \u00XX of the byte.
-std::string JsonString(std::string_view text);
+// The text in UTF-8, for JSON: each byte that starts no character becomes
+// the character U+00XX of the byte.
+std::string Utf8Text(std::string_view text);
 
 std::string HexText(std::string_view bytes);
 

@@ -1,6 +1,7 @@
 // kestrix verify: whether a certificate is valid at a time.
 #include <algorithm>
 #include <ctime>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -97,18 +98,12 @@ constexpr std::string_view kVerifyUsage =
 
 int RunVerify(Args args) {
   constexpr std::string_view kContext = "verify";
-  std::vector<std::string_view> operands;
-  for (std::string_view arg : args) {
-    if (IsHelp(arg)) {
-      PrintText(kVerifyUsage);
-      return kExitOk;
-    }
-    if (arg.size() > 1 && arg[0] == '-') {
-      return UsageError(kContext, "unknown option '" + std::string(arg) + "'");
-    }
-    operands.push_back(arg);
+  std::vector<std::string> operands;
+  if (int status = ParseArguments(kVerifyUsage, kContext, args, true, {}, operands,
+                                  std::numeric_limits<std::size_t>::max());
+      status >= 0) {
+    return status;
   }
-  if (operands.empty()) return UsageError(kContext, "missing FILE");
   if (operands.size() > 2) return UsageError(kContext, "more than FILE and a time given");
   std::string checkTime;
   if (operands.size() == 2) {
