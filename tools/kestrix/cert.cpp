@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "certificate.h"
@@ -366,7 +365,7 @@ int RunCert(Args args) {
   if (oneItem && !ParseItem(itemText, item)) {
     return UsageError(kContext, "--item wants a number of up to 32 bits, not '" + itemText + "'");
   }
-  unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+  unsigned jobs = DefaultJobs();
   if (jobsGiven) {
     uint32_t given = 0;
     if (!ParseItem(jobsText, given) || given == 0 || given > 256) {

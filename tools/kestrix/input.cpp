@@ -3,17 +3,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <mutex>
 #include <new>
 #include <system_error>
-#include <thread>
 
 #include "certificate.h"
+
+// MinGW's compilers of the win32 thread model have no std::thread: there the
+// tool answers on one thread.
+#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define KESTRIX_TOOL_ONE_THREAD 1
+#else
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
 
 namespace kx::tool {
 namespace {
@@ -355,6 +362,7 @@ bool Emit(std::string_view context, const Captured& captured, Progress& progress
   return true;
 }
 
+#if !defined(KESTRIX_TOOL_ONE_THREAD)
 // The threads take the files in runs of kRun, and answer at most kAhead runs
 // ahead of the writer, to bound what is kept.
 constexpr std::size_t kRun = 32;
@@ -431,7 +439,17 @@ bool AnswerInParallel(std::string_view context, const std::vector<std::string>& 
   return ok && writing;
 }
 
+#endif
+
 }  // namespace
+
+unsigned DefaultJobs() {
+#if defined(KESTRIX_TOOL_ONE_THREAD)
+  return 1;
+#else
+  return std::max(1u, std::thread::hardware_concurrency());
+#endif
+}
 
 int ForEachBlock(std::string_view context, const std::vector<std::string>& files, bool recursive,
                  Kind wanted, bool headings, const Answer& answer, unsigned jobs) {
@@ -452,11 +470,16 @@ int ForEachBlock(std::string_view context, const std::vector<std::string>& files
   };
   Progress progress(context, paths.size());
   std::vector<Tally> tallies(1);
+#if defined(KESTRIX_TOOL_ONE_THREAD)
+  jobs = 1;
+#endif
   if (jobs > 1 && paths.size() > 1) {
+#if !defined(KESTRIX_TOOL_ONE_THREAD)
     ok = AnswerInParallel(context, paths,
                           static_cast<unsigned>(std::min<std::size_t>(jobs, paths.size())),
                           progress, answerFile, tallies) &&
          ok;
+#endif
   } else {
     for (std::size_t i = 0; i < paths.size(); ++i) {
       Captured captured;

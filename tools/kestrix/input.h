@@ -50,6 +50,9 @@ int ParseInputs(std::string_view usage, std::string_view context, Args args,
 // while it is a terminal a progress line. With `jobs` above 1 the files are
 // answered on that many threads (`answer` must allow it) and written in
 // their order. Returns 0 when every block was answered with 0, else 1.
+// The threads a batch takes by default: one per core.
+unsigned DefaultJobs();
+
 using Answer = std::function<int(const Block& block, std::string_view context)>;
 int ForEachBlock(std::string_view context, const std::vector<std::string>& files, bool recursive,
                  Kind wanted, bool headings, const Answer& answer, unsigned jobs = 1);
