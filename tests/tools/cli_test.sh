@@ -667,16 +667,59 @@ if [[ $got_ips == "$want_ips" && $json_ips == "$want_ips" && $got_days == "$want
 else
   fail "cert ip6: '$got_ips' '$json_ips', days '$got_days'; want '$want_ips', days '$want_days'"
 fi
-# Every certificate of the system's bundle is answered.
+# A batch: the system bundle's certificates as files below a directory, a
+# request and a text among them, on one thread and on two: the same documents
+# in the files' order, one per certificate, each with the SHA-256 of its DER,
+# and a summary naming the two that are not certificates.
 bundle=/etc/ssl/certs/ca-certificates.crt
 if [[ -f $bundle ]]; then
-  if "$kestrix" cert "$bundle" >"$work/out" &&
-    [[ $(grep -c '^==> ' "$work/out") == $(grep -c -- '-----BEGIN CERTIFICATE-----' "$bundle") ]]; then
+  mkdir -p "$work/batch/sub"
+  awk -v dir="$work/batch" '/BEGIN CERT/ { file = sprintf("%s/%03d.pem", dir, ++n) }
+    file { print > file } /END CERT/ { close(file); file = "" }' "$bundle"
+  cp "$csr" "$work/batch/sub/request.pem"
+  cp "$2/cert-rsa2048.txt" "$work/batch/sub/text.txt"
+  count=$(grep -c -- '-----BEGIN CERTIFICATE-----' "$bundle")
+  "$kestrix" cert -r "$work/batch" --jsonl -j 1 >"$work/j1" 2>"$work/j1.err"
+  status1=$?
+  "$kestrix" cert -r "$work/batch" --jsonl --jobs 2 >"$work/j2" 2>"$work/j2.err"
+  status2=$?
+  if ((status1 == 1 && status2 == 1)) && cmp -s "$work/j1" "$work/j2" &&
+    cmp -s "$work/j1.err" "$work/j2.err" &&
+    [[ $(tail -n 1 "$work/j1.err") == "kestrix cert: $count certificates decoded, 0 refused, 2 not certificates" ]] &&
+    python3 - "$work/j1" "$count" <<'EOF'; then
+import base64, hashlib, json, sys
+docs = [json.loads(line) for line in open(sys.argv[1])]
+assert len(docs) == int(sys.argv[2]), len(docs)
+assert [d["source"] for d in docs] == sorted(d["source"] for d in docs)
+for d in docs:
+    assert d["kestrix_json"] == 1 and d["items"] and "warnings" in d, d["source"]
+    pem = open(d["source"].rsplit(" [", 1)[0]).read().split("-----")[2]
+    digest = hashlib.sha256(base64.b64decode(pem)).hexdigest()
+    assert d["sha256"].replace(":", "") == digest, d["source"]
+EOF
     pass
   else
-    fail "cert on $bundle: not every certificate answered"
+    fail "cert -r --jsonl on the bundle's files: exit $status1/$status2, $(tail -n 2 "$work/j1.err")"
   fi
 fi
+# Warnings where the library's fields leave values out: the values of a
+# multi-valued RDN after its first, SAN entries beyond one of each type.
+"$kestrix" cert --jsonl "$certs/multi-rdn.der" "$certs/san-large.der" >"$work/out" 2>/dev/null
+if python3 - "$work/out" <<'EOF'; then
+import json, sys
+rdn, san = (json.loads(line)["warnings"] for line in open(sys.argv[1]))
+assert "subject organizationName: in the certificate, but the library answers none (item 24)" in rdn, rdn
+assert len(rdn) == 4, rdn
+assert san == ["subjectAltName: 100 DNS entries; the library's items hold one"], san
+EOF
+  pass
+else
+  fail "cert warnings: $(head -c 400 "$work/out")"
+fi
+expect_error "cert -j 0" 2 "cert: -j wants a number of threads from 1 to 256, not '0'" \
+  -- "$kestrix" cert -j 0 "$cert"
+expect_error "cert --jobs without N" 2 "cert: --jobs needs a number of threads" \
+  -- "$kestrix" cert "$cert" --jobs
 
 # ---- usage ---------------------------------------------------------------------------
 for args in "--help" "-h" "base64 --help" "base64 encode --help" "base64 decode -h" \
@@ -708,7 +751,7 @@ offered() {  # offered WORDS...: what completing the last word offers
 }
 commands="$("$kestrix" --help | sed -n 's/^  \([a-z0-9]*\) .*/\1/p' | tr '\n' ' ')"
 if [[ "$(offered kestrix '')" == "${commands}--help --version" &&
-  $(offered kestrix cert --) == "--json --item --help" && $(offered kestrix base64 e) == encode ]]; then
+  $(offered kestrix cert --) == "--json --jsonl --item --jobs --help" && $(offered kestrix base64 e) == encode ]]; then
   pass
 else
   fail "bash completion: offers '$(offered kestrix '')', want '${commands}--help --version'"

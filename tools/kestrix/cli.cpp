@@ -192,8 +192,9 @@ int ParseArguments(std::string_view usage, std::string_view context, Args args, 
     return kExitOk;
   } catch (const CLI::ArgumentMismatch&) {  // an option that takes a value was given none
     for (const Option& o : options) {
+      const std::string names = "," + std::string(o.name) + ",";  // ",-j,--jobs,"
       if (o.value != nullptr && !args.empty() &&
-          args.back() == o.name.substr(0, o.name.find(','))) {
+          names.find("," + std::string(args.back()) + ",") != std::string::npos) {
         return UsageError(context, std::string(args.back()) + " needs " + std::string(o.valueName));
       }
     }

@@ -14,7 +14,7 @@ namespace kx::tool {
 namespace {
 
 constexpr std::string_view kCsrUsage =
-    "usage: kestrix csr [-r] [--json] FILE...\n"
+    "usage: kestrix csr [-r] [--json | --jsonl] FILE...\n"
     "\n"
     "Decodes each certificate request with the library's RC_decodep10pemtxt,\n"
     "handed the request's DER armoured as '-----BEGIN CERTIFICATE REQUEST-----'\n"
@@ -29,15 +29,16 @@ constexpr std::string_view kCsrUsage =
     "first byte (for RSA the DER RSAPublicKey). Texts are shown as 'cert' shows\n"
     "them. A file may be up to 10000000 bytes.\n"
     "\n"
-    "  --json  the same as one JSON object a line, one per request:\n"
-    "          {\"source\":\"FILE\",\"subject\":{\"commonName\":\"...\",...},\"publicKeyLen\":N,\n"
-    "           \"publicKey\":\"hex\"}\n"
+    "  --json   the same as one JSON document per request (docs/json.md):\n"
+    "           {\"kestrix_json\": 1, \"source\": \"FILE\", \"subject\": {\"commonName\": ...},\n"
+    "            \"publicKeyLen\": N, \"publicKey\": \"hex\"}\n"
+    "  --jsonl  the same documents, one a line\n"
     "\n"
     "Exit status: 1 when a file cannot be read, an input is not a request, or\n"
-    "the library refuses a request (one error line with the library's status; for some malformed "
-    "requests\n"
-    "the library first prints a line of its own, such as 'Version error', on\n"
-    "standard output, or with --json on standard error); 2 bad usage.\n";
+    "the library refuses a request (one error line with the library's status;\n"
+    "for some malformed requests the library first prints a line of its own,\n"
+    "such as 'Version error', on standard output, or with JSON on standard\n"
+    "error); 2 bad usage.\n";
 
 // One text field of a P10RequestInfo, by the attribute name the tool shows.
 struct RequestField {

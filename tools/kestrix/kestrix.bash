@@ -7,8 +7,8 @@ _kestrix() {
     words="encode decode --help"
   elif [[ $cur == -* ]]; then
     case ${COMP_WORDS[1]} in
-      cert) words="-r --json --item --help" ;;
-      csr) words="-r --json --help" ;;
+      cert) words="-r --json --jsonl --item --jobs --help" ;;
+      csr) words="-r --json --jsonl --help" ;;
       tlv | split | modulus) words="-r --help" ;;
       *) words="--help" ;;
     esac
