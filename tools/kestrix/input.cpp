@@ -344,6 +344,7 @@ class Progress {
   std::chrono::steady_clock::time_point last_{};
 };
 
+#if !defined(KESTRIX_TOOL_ONE_THREAD)
 // Writes what one file's answer wrote, in order (standard output flushed
 // before each message). Returns false after printing the error when standard
 // output cannot be written.
@@ -362,7 +363,6 @@ bool Emit(std::string_view context, const Captured& captured, Progress& progress
   return true;
 }
 
-#if !defined(KESTRIX_TOOL_ONE_THREAD)
 // The threads take the files in runs of kRun, and answer at most kAhead runs
 // ahead of the writer, to bound what is kept.
 constexpr std::size_t kRun = 32;
@@ -471,26 +471,19 @@ int ForEachBlock(std::string_view context, const std::vector<std::string>& files
   Progress progress(context, paths.size());
   std::vector<Tally> tallies(1);
 #if defined(KESTRIX_TOOL_ONE_THREAD)
-  jobs = 1;
-#endif
+  static_cast<void>(jobs);
+#else
   if (jobs > 1 && paths.size() > 1) {
-#if !defined(KESTRIX_TOOL_ONE_THREAD)
-    ok = AnswerInParallel(context, paths,
-                          static_cast<unsigned>(std::min<std::size_t>(jobs, paths.size())),
-                          progress, answerFile, tallies) &&
-         ok;
+    jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, paths.size()));
+    ok = AnswerInParallel(context, paths, jobs, progress, answerFile, tallies) && ok;
+  } else
 #endif
-  } else {
+  {
+    // On one thread the answers are written as they come; the progress line
+    // is drawn between files.
     for (std::size_t i = 0; i < paths.size(); ++i) {
-      Captured captured;
-      {
-        const CaptureOutput capture(captured);
-        ok = answerFile(paths[i], tallies[0]) && ok;
-      }
-      if (!Emit(context, captured, progress)) {
-        ok = false;
-        break;
-      }
+      progress.Clear();
+      ok = answerFile(paths[i], tallies[0]) && ok;
       progress.Show(i + 1);
     }
   }
