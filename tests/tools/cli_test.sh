@@ -529,6 +529,7 @@ if "$kestrix" csr "$csr" --json >"$work/csr.json" &&
   python3 -m json.tool "$work/csr.json" >/dev/null &&
   [[ $(python3 -c 'import json, sys
 r = json.load(open(sys.argv[1]))
+assert r["kestrix_json"] == 1 and r["source"].endswith("rsa2048.pem [1]")
 for k, v in sorted(r["subject"].items()): print(k + ": " + v)
 print("public key: %d bytes" % r["publicKeyLen"])
 print(r["publicKey"])' "$work/csr.json") == "$want_json" ]]; then
@@ -669,16 +670,19 @@ else
 fi
 # A batch: the system bundle's certificates as files below a directory, a
 # request and a text among them, on one thread and on two: the same documents
-# in the files' order, one per certificate, each with the SHA-256 of its DER,
-# and a summary naming the two that are not certificates.
+# and messages in the files' order, one document per certificate, each with
+# the SHA-256 of its DER, and a summary naming the two that are not
+# certificates. The documents hold every member docs/json.md lists, and no
+# other; their serial, notAfter and SHA-1 are OpenSSL's.
 bundle=/etc/ssl/certs/ca-certificates.crt
 if [[ -f $bundle ]]; then
   mkdir -p "$work/batch/sub"
   awk -v dir="$work/batch" '/BEGIN CERT/ { file = sprintf("%s/%03d.pem", dir, ++n) }
     file { print > file } /END CERT/ { close(file); file = "" }' "$bundle"
-  cp "$csr" "$work/batch/sub/request.pem"
-  cp "$2/cert-rsa2048.txt" "$work/batch/sub/text.txt"
-  count=$(grep -c -- '-----BEGIN CERTIFICATE-----' "$bundle")
+  cp "$csr" "$work/batch/050-request.pem"
+  cp "$2/cert-rsa2048.txt" "$work/batch/100-text.txt"
+  cp "$certs/san-large.der" "$work/batch/sub/san-large.der"
+  count=$(($(grep -c -- '-----BEGIN CERTIFICATE-----' "$bundle") + 1))
   "$kestrix" cert -r "$work/batch" --jsonl -j 1 >"$work/j1" 2>"$work/j1.err"
   status1=$?
   "$kestrix" cert -r "$work/batch" --jsonl --jobs 2 >"$work/j2" 2>"$work/j2.err"
@@ -686,16 +690,30 @@ if [[ -f $bundle ]]; then
   if ((status1 == 1 && status2 == 1)) && cmp -s "$work/j1" "$work/j2" &&
     cmp -s "$work/j1.err" "$work/j2.err" &&
     [[ $(tail -n 1 "$work/j1.err") == "kestrix cert: $count certificates decoded, 0 refused, 2 not certificates" ]] &&
-    python3 - "$work/j1" "$count" <<'EOF'; then
-import base64, hashlib, json, sys
+    python3 - "$work/j1" "$count" "$2/../docs/json.md" <<'EOF'; then
+import base64, datetime, hashlib, json, re, subprocess, sys
 docs = [json.loads(line) for line in open(sys.argv[1])]
 assert len(docs) == int(sys.argv[2]), len(docs)
 assert [d["source"] for d in docs] == sorted(d["source"] for d in docs)
+table = open(sys.argv[3]).read().split("## A request")[0]
+documented = {m for row in re.findall(r"^\| (`.*?) \|", table, re.M)
+              for m in re.findall(r"`(\w+)`", row)}
+members = set().union(*(d.keys() for d in docs))
+assert members == documented, members ^ documented
 for d in docs:
-    assert d["kestrix_json"] == 1 and d["items"] and "warnings" in d, d["source"]
-    pem = open(d["source"].rsplit(" [", 1)[0]).read().split("-----")[2]
-    digest = hashlib.sha256(base64.b64decode(pem)).hexdigest()
-    assert d["sha256"].replace(":", "") == digest, d["source"]
+    path = d["source"].rsplit(" [", 1)[0]
+    if path.endswith(".der"):
+        continue
+    der = base64.b64decode(open(path).read().split("-----")[2])
+    assert d["sha256"].replace(":", "") == hashlib.sha256(der).hexdigest(), path
+    ours = (d["serialNumber"].upper(), d["notAfter"], d["sha1"].upper())
+    out = subprocess.run(["openssl", "x509", "-in", path, "-noout", "-serial", "-enddate",
+                          "-fingerprint", "-sha1"], capture_output=True, text=True).stdout
+    v = dict(line.split("=", 1) for line in out.splitlines())
+    end = datetime.datetime.strptime(v["notAfter"], "%b %d %H:%M:%S %Y %Z")
+    theirs = (v["serial"].lstrip("0") or "0", end.strftime("%Y-%m-%dT%H:%M:%SZ"),
+              v["sha1 Fingerprint"])
+    assert (ours[0].lstrip("0") or "0",) + ours[1:] == theirs, (path, ours, theirs)
 EOF
     pass
   else
@@ -716,6 +734,27 @@ EOF
 else
   fail "cert warnings: $(head -c 400 "$work/out")"
 fi
+# A URL the library's field may have cut; a batch whose output cannot be
+# written stops with the error; CLI11 takes options after the files, and
+# "--" before a file whose name starts with a dash.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/key.pem" \
+  -subj /CN=crl -out "$work/crl.pem" 2>/dev/null \
+  -addext "crlDistributionPoints=URI:http://crl.test/$(printf 'c%.0s' {1..400})"
+if "$kestrix" cert "$work/crl.pem" | grep -qx "      warning     CRL distribution point 1: fills the library's 349-byte field; it may be cut"; then
+  pass
+else
+  fail "cert: no warning on a 416-byte CRL URL"
+fi
+if [[ -d $work/batch ]] && ! "$kestrix" cert -r "$work/batch" --jsonl -j 2 >/dev/full 2>"$work/err" &&
+  grep -q "^kestrix: cert: cannot write standard output" "$work/err"; then
+  pass
+elif [[ -d $work/batch ]]; then
+  fail "cert -r to /dev/full: $(head -n 2 "$work/err")"
+fi
+cp "$cert" "$work/-dash.der"
+same "cert options after FILE, and --" "$kestrix" cert --jsonl "$cert" \
+  -- bash -c 'cd "$1" && "$2" cert --jsonl -- -dash.der | sed "s|-dash.der|$3|"' \
+  bash "$work" "$(realpath "$kestrix")" "$cert"
 expect_error "cert -j 0" 2 "cert: -j wants a number of threads from 1 to 256, not '0'" \
   -- "$kestrix" cert -j 0 "$cert"
 expect_error "cert --jobs without N" 2 "cert: --jobs needs a number of threads" \

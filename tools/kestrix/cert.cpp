@@ -184,7 +184,8 @@ std::string CertLine(const CertItem* row, uint32_t item, const CertAnswer& answe
 // {"item":27,"name":"subject commonName","shape":"text","value":"..."}; a
 // refused item has "status" in place of the value.
 Json CertJson(const CertItem* row, uint32_t item, const CertAnswer& answer) {
-  Json json = {{"item", item & kItemCodeMask}};
+  Json json = JsonObject(6);
+  json["item"] = item & kItemCodeMask;
   if ((item & kFormMask) != 0) json["form"] = item >> 24;
   json["name"] = row == nullptr ? Json() : Json(row->name);
   if (answer.status != KX_OK) {
@@ -221,7 +222,9 @@ std::string_view NameAttribute(const CertItem& row, std::string_view side) {
 
 // The document of one certificate (docs/json.md).
 Json CertDocument(const Block& block, const std::vector<Listed>& listed, const Derived* derived) {
-  Json doc = {{"kestrix_json", kJsonVersion}, {"source", block.name}};
+  Json doc = JsonObject(16);
+  doc["kestrix_json"] = kJsonVersion;
+  doc["source"] = block.name;
   if (derived != nullptr) {
     const auto valueOf = [&listed](uint32_t code) -> std::string_view {
       for (const Listed& l : listed) {
@@ -230,7 +233,7 @@ Json CertDocument(const Block& block, const std::vector<Listed>& listed, const D
       return {};
     };
     for (std::string_view side : {"subject", "issuer"}) {
-      Json& names = doc[std::string(side)] = Json::object();
+      Json& names = doc[std::string(side)] = JsonObject(8);
       for (const Listed& l : listed) {
         const std::string_view attribute = NameAttribute(*l.row, side);
         // "subject emailAddress, else SAN email" answers the SAN's email

@@ -202,11 +202,15 @@ int ParseArguments(std::string_view usage, std::string_view context, Args args, 
   } catch (const CLI::ParseError& e) {
     return UsageError(context, e.what());
   }
+  bool operands = false;  // after "--", every argument is a FILE
   for (const std::string& extra : parser.remaining()) {
-    if (extra.size() > 1 && extra[0] == '-') {
+    if (!operands && extra == "--") {
+      operands = true;
+    } else if (!operands && extra.size() > 1 && extra[0] == '-') {
       return UsageError(context, "unknown option '" + extra + "'");
+    } else {
+      files.push_back(extra);
     }
-    files.push_back(extra);
   }
   if (files.size() > maxFiles) return UsageError(context, "more than one FILE given");
   if (required && files.empty()) return UsageError(context, "missing FILE");
