@@ -92,66 +92,59 @@ bool CertCarries(const CertItem& row, const CertAnswer& answer) {
   return true;
 }
 
-// One answer as the tool shows it: its shape word, and the value for the
-// terminal (`json` false) or the value and any further members for the JSON
-// object.
-struct CertView {
-  std::string_view shape;
-  std::string text;
-  Json value;
-  Json extra = Json::object();
-};
+// The shape an answer is shown in: the row's, but bytes for the serial's
+// raw form, and none ("-") for a code the tool does not know.
+std::string_view ShownShape(const CertItem* row, uint32_t item) {
+  if (row == nullptr) return "-";
+  const bool raw =
+      (item & kItemCodeMask) == KX_ITEM_SERIAL_NUMBER && (item & kFormMask) == KX_FORM_RAW;
+  return ShapeName(raw ? Shape::kBytes : row->shape);
+}
 
-CertView ViewCertAnswer(const CertItem* row, uint32_t item, const CertAnswer& answer, bool json) {
+// One answer's value for the terminal.
+std::string CertText(const CertItem* row, uint32_t item, const CertAnswer& answer) {
   const std::string_view bytes = answer.Bytes();
-  if (row == nullptr) {  // a code the tool does not know: all three outputs
+  const std::string_view shape = ShownShape(row, item);
+  const uint32_t code = item & kItemCodeMask;
+  if (row == nullptr) {
     std::string text =
         "number " + std::to_string(answer.number) + ", " + std::to_string(answer.length) + " bytes";
-    if (!bytes.empty()) text += ": " + HexText(bytes);
-    return {"-", text, HexText(bytes), {{"number", answer.number}, {"length", answer.length}}};
+    return bytes.empty() ? text : text + ": " + HexText(bytes);
   }
+  if (shape == "number") {
+    if (MinusOneIsAbsent(code) && answer.number == -1) return "absent";
+    if (code == KX_ITEM_KEY_USAGE) return BitSetText(answer.number, kKeyUsageBits);
+    if (code == KX_ITEM_NETSCAPE_CERT_TYPE) return BitSetText(answer.number, kNetscapeTypeBits);
+    return std::to_string(answer.number);
+  }
+  if (bytes.empty()) return "(none)";
+  if (shape == "bytes") return HexText(bytes) + " (" + std::to_string(bytes.size()) + " bytes)";
+  std::string text = TerminalText(bytes);
+  if (code == KX_ITEM_SIGNATURE_ALGORITHM)
+    text += " (AlgCode " + std::to_string(answer.number) + ")";
+  return text;
+}
+
+// Sets an answer's "value" in its JSON object, and the members a few
+// answers add.
+void SetJsonValue(Json& json, const CertItem* row, uint32_t item, const CertAnswer& answer) {
+  const std::string_view bytes = answer.Bytes();
+  const std::string_view shape = ShownShape(row, item);
   const uint32_t code = item & kItemCodeMask;
-  Shape shape = row->shape;
-  if (code == KX_ITEM_SERIAL_NUMBER && (item & kFormMask) == KX_FORM_RAW) shape = Shape::kBytes;
-  CertView view{ShapeName(shape), {}, {}};
-  switch (shape) {
-    case Shape::kText:
-    case Shape::kSerial:
-      if (json) {
-        view.value = Utf8Text(bytes);
-      } else {
-        view.text = bytes.empty() ? "(none)" : TerminalText(bytes);
-      }
-      if (code == KX_ITEM_SIGNATURE_ALGORITHM && !bytes.empty()) {
-        view.text += " (AlgCode " + std::to_string(answer.number) + ")";
-        view.extra["algCode"] = answer.number;
-      }
-      break;
-    case Shape::kBytes:
-      view.value = HexText(bytes);
-      if (!json && !bytes.empty()) {
-        view.text = view.value.get<std::string>() + " (" + std::to_string(bytes.size()) + " bytes)";
-      } else if (!json) {
-        view.text = "(none)";
-      }
-      break;
-    case Shape::kNumber:
-      if (MinusOneIsAbsent(code) && answer.number == -1) {
-        view.text = "absent";
-        break;  // null
-      }
-      view.value = answer.number;
-      if (json) break;
-      if (code == KX_ITEM_KEY_USAGE) {
-        view.text = BitSetText(answer.number, kKeyUsageBits);
-      } else if (code == KX_ITEM_NETSCAPE_CERT_TYPE) {
-        view.text = BitSetText(answer.number, kNetscapeTypeBits);
-      } else {
-        view.text = std::to_string(answer.number);
-      }
-      break;
+  if (row == nullptr || shape == "bytes") {
+    json["value"] = HexText(bytes);
+  } else if (shape == "number") {
+    const bool absent = MinusOneIsAbsent(code) && answer.number == -1;
+    json["value"] = absent ? Json() : Json(answer.number);
+  } else {
+    json["value"] = Utf8Text(bytes);
   }
-  return view;
+  if (row == nullptr) {
+    json["number"] = answer.number;
+    json["length"] = answer.length;
+  } else if (code == KX_ITEM_SIGNATURE_ALGORITHM && !bytes.empty()) {
+    json["algCode"] = answer.number;
+  }
 }
 
 // The item as given: its number, or in hex when it carries a form byte.
@@ -165,16 +158,10 @@ std::string ItemLabel(uint32_t item) {
 // "  27  subject commonName                        text    kestrix sha1 RSA-2048".
 std::string CertLine(const CertItem* row, uint32_t item, const CertAnswer& answer) {
   const std::string name = row == nullptr ? "(not in use)" : std::string(row->name);
-  std::string shape;
-  std::string value;
-  if (answer.status != KX_OK) {
-    shape = row == nullptr ? "-" : std::string(ShapeName(row->shape));
-    value = StatusText(answer.status);
-  } else {
-    const CertView view = ViewCertAnswer(row, item, answer, false);
-    shape = view.shape;
-    value = view.text;
-  }
+  const std::string shape(answer.status != KX_OK && row != nullptr ? ShapeName(row->shape)
+                                                                   : ShownShape(row, item));
+  const std::string value =
+      answer.status != KX_OK ? StatusText(answer.status) : CertText(row, item, answer);
   char head[96];
   std::snprintf(head, sizeof head, "%4s  %-40s  %-6s  ", ItemLabel(item).c_str(), name.c_str(),
                 shape.c_str());
@@ -193,10 +180,8 @@ Json CertJson(const CertItem* row, uint32_t item, const CertAnswer& answer) {
     json["status"] = StatusText(answer.status);
     return json;
   }
-  CertView view = ViewCertAnswer(row, item, answer, true);
-  json["shape"] = row == nullptr ? Json() : Json(view.shape);
-  json["value"] = std::move(view.value);
-  json.update(view.extra);
+  json["shape"] = row == nullptr ? Json() : Json(ShownShape(row, item));
+  SetJsonValue(json, row, item, answer);
   return json;
 }
 
@@ -396,6 +381,7 @@ int RunCert(Args args) {
       return Fail(kExitData, context, LibraryError("GetCertInfo", version.status));
     }
     std::vector<Listed> listed;
+    listed.reserve(oneItem ? 1 : std::size(kCertItems));
     int exitStatus = kExitOk;
     if (oneItem) {
       listed.push_back({FindCertItem(item & kItemCodeMask), item, AskCertItem(der, item)});

@@ -60,10 +60,8 @@ bool IsBase64Text(std::string_view text) {
 // library. Returns false after printing the error.
 bool DecodeBase64(std::string_view context, std::string_view text,
                   std::vector<unsigned char>& der) {
-  std::string body;
-  for (char c : text) {
-    if (!IsBlank(c)) body.push_back(c);
-  }
+  std::string body(text.size(), '\0');
+  body.erase(std::remove_copy_if(text.begin(), text.end(), body.begin(), IsBlank), body.end());
   if (body.empty()) {
     Fail(kExitData, context, "the PEM armour holds no text");
     return false;

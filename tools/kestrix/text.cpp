@@ -29,14 +29,18 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 // True when the library's texts are UTF-8: a UTF-8 locale, or the C/POSIX one.
+// Asked once: main() sets the locale before any text is read.
 bool TextsAreUtf8() {
-  const char* codeset = nl_langinfo(CODESET);
-  if (codeset == nullptr) return true;
-  for (std::string_view name :
-       {"UTF-8", "UTF8", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "646", ""}) {
-    if (EqualsIgnoringCase(codeset, name)) return true;
-  }
-  return false;
+  static const bool utf8 = [] {
+    const char* codeset = nl_langinfo(CODESET);
+    if (codeset == nullptr) return true;
+    for (std::string_view name :
+         {"UTF-8", "UTF8", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "646", ""}) {
+      if (EqualsIgnoringCase(codeset, name)) return true;
+    }
+    return false;
+  }();
+  return utf8;
 }
 #endif
 
@@ -121,6 +125,9 @@ void AppendUtf8(std::string& out, char32_t cp) {
 }
 
 std::string Utf8Text(std::string_view text) {
+  if (std::all_of(text.begin(), text.end(), [](char c) { return c > 0; })) {
+    return std::string(text);  // ASCII, the same in every code page the library writes
+  }
   std::string out;
   out.reserve(text.size());
   ForEachChar(text, [&out](const TextChar& c, std::string_view bytes) {
