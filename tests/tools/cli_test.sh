@@ -721,14 +721,17 @@ EOF
   fi
 fi
 # Warnings where the library's fields leave values out: the values of a
-# multi-valued RDN after its first, SAN entries beyond one of each type.
-"$kestrix" cert --jsonl "$certs/multi-rdn.der" "$certs/san-large.der" >"$work/out" 2>/dev/null
+# multi-valued RDN after its first, SAN entries beyond one of each type, an
+# attribute type it has no field for.
+"$kestrix" cert --jsonl "$certs/multi-rdn.der" "$certs/san-large.der" "$certs/dc-email.der" \
+  >"$work/out" 2>/dev/null
 if python3 - "$work/out" <<'EOF'; then
 import json, sys
-rdn, san = (json.loads(line)["warnings"] for line in open(sys.argv[1]))
+rdn, san, street = (json.loads(line)["warnings"] for line in open(sys.argv[1]))
 assert "subject organizationName: in the certificate, but the library answers none (item 24)" in rdn, rdn
 assert len(rdn) == 4, rdn
 assert san == ["subjectAltName: 100 DNS entries; the library's items hold one"], san
+assert street == ["subject streetAddress: the library has no field for it"], street
 EOF
   pass
 else
@@ -755,6 +758,26 @@ cp "$cert" "$work/-dash.der"
 same "cert options after FILE, and --" "$kestrix" cert --jsonl "$cert" \
   -- bash -c 'cd "$1" && "$2" cert --jsonl -- -dash.der | sed "s|-dash.der|$3|"' \
   bash "$work" "$(realpath "$kestrix")" "$cert"
+# On a terminal, a progress line, erased before each message and before the
+# summary; csr counts requests.
+if command -v script >/dev/null; then
+  script -qefc "$(printf '%q ' "$kestrix" cert -r "$certs" --jsonl -j 2) >/dev/null" /dev/null |
+    tr -d '\r' >"$work/tty"
+  if grep -q "kestrix cert: [0-9]* of $(find "$certs" -type f | wc -l) files" "$work/tty" &&
+    grep -q $'\e\\[Kkestrix: cert: ' "$work/tty" &&
+    [[ $(tail -n 1 "$work/tty") == "kestrix cert: 18 certificates decoded, 0 refused, 18 not certificates" ]]; then
+    pass
+  else
+    fail "cert on a terminal: $(tail -c 300 "$work/tty" | od -c | head -n 8)"
+  fi
+fi
+"$kestrix" csr -r "$requests" --jsonl >"$work/out" 2>"$work/err"
+if [[ $(tail -n 1 "$work/err") == "kestrix csr: 12 requests decoded, 0 refused, 6 not requests" &&
+  $(wc -l <"$work/out") == 12 ]]; then
+  pass
+else
+  fail "csr -r on the request samples: $(tail -n 1 "$work/err"), $(wc -l <"$work/out") documents"
+fi
 expect_error "cert -j 0" 2 "cert: -j wants a number of threads from 1 to 256, not '0'" \
   -- "$kestrix" cert -j 0 "$cert"
 expect_error "cert --jobs without N" 2 "cert: --jobs needs a number of threads" \
