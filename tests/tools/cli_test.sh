@@ -719,6 +719,15 @@ EOF
   else
     fail "cert -r --jsonl on the bundle's files: exit $status1/$status2, $(tail -n 2 "$work/j1.err")"
   fi
+  # Expired by 2030, some roots are answered so (exit 1), not counted refused.
+  "$kestrix" verify "$bundle" 20300101000000 >"$work/out" 2>"$work/err"
+  status=$?
+  if ((status == 1)) && grep -q '^expired ' "$work/out" &&
+    [[ $(cat "$work/err") == "kestrix verify: $((count - 1)) certificates decoded, 0 refused, 0 not certificates" ]]; then
+    pass
+  else
+    fail "verify on the bundle in 2030: exit $status, $(cat "$work/err")"
+  fi
 fi
 # Warnings where the library's fields leave values out: the values of a
 # multi-valued RDN after its first, SAN entries beyond one of each type, an

@@ -190,7 +190,7 @@ int ParseArguments(std::string_view usage, std::string_view context, Args args, 
   } catch (const CLI::CallForHelp&) {
     PrintText(usage);
     return kExitOk;
-  } catch (const CLI::ArgumentMismatch&) {  // an option that takes a value was given none
+  } catch (const CLI::ArgumentMismatch& e) {  // as when an option that takes a value has none
     for (const Option& o : options) {
       const std::string names = "," + std::string(o.name) + ",";  // ",-j,--jobs,"
       if (o.value != nullptr && !args.empty() &&
@@ -198,7 +198,7 @@ int ParseArguments(std::string_view usage, std::string_view context, Args args, 
         return UsageError(context, std::string(args.back()) + " needs " + std::string(o.valueName));
       }
     }
-    return UsageError(context, "an option misses its value");
+    return UsageError(context, e.what());
   } catch (const CLI::ParseError& e) {
     return UsageError(context, e.what());
   }

@@ -115,7 +115,10 @@ int RunVerify(Args args) {
     }
   }
 
-  const auto answer = [&checkTime](const Block& block, std::string_view context) {
+  // A certificate outside its validity is answered (the summary counts it
+  // so), and makes the exit status 1.
+  bool allValid = true;
+  const auto answer = [&checkTime, &allValid](const Block& block, std::string_view context) {
     const std::vector<unsigned char>& der = block.der;
     unsigned char tbs[KX_MAX_TBS_SIZE];
     unsigned char signature[KX_MAX_SIGNATURE_SIZE];
@@ -150,9 +153,11 @@ int RunVerify(Args args) {
         return Fail(kExitData, context, LibraryError("GetPreCertVerified", status) + cause);
       }
     }
-    return WriteOutput(context, text.data(), text.size()) ? exitStatus : kExitData;
+    allValid = allValid && exitStatus == kExitOk;
+    return WriteOutput(context, text.data(), text.size()) ? kExitOk : kExitData;
   };
-  return ForEachBlock(kContext, {operands[0]}, false, Kind::kCertificate, true, answer);
+  const int status = ForEachBlock(kContext, {operands[0]}, false, Kind::kCertificate, true, answer);
+  return allValid ? status : kExitData;
 }
 
 }  // namespace kx::tool
