@@ -221,15 +221,16 @@ Json CertDocument(const Block& block, const std::vector<Listed>& listed, const D
       Json& names = doc[std::string(side)] = JsonObject(8);
       for (const Listed& l : listed) {
         const std::string_view attribute = NameAttribute(*l.row, side);
+        if (attribute.empty() || l.answer.status != KX_OK) continue;
         // "subject emailAddress, else SAN email" answers the SAN's email
-        // where the subject has none.
-        const bool fallback = l.row->name.find(',') != std::string_view::npos;
+        // where the subject has none: shown where the subject has one.
         const std::string named = std::string(side) + " " + std::string(attribute);
-        if (!attribute.empty() && l.answer.status == KX_OK &&
-            (!fallback || std::find(derived->nameAttributes.begin(), derived->nameAttributes.end(),
-                                    named) != derived->nameAttributes.end())) {
-          names[std::string(attribute)] = Utf8Text(l.answer.Bytes());
+        const auto& present = derived->nameAttributes;
+        if (l.row->name.find(',') != std::string_view::npos &&
+            std::find(present.begin(), present.end(), named) == present.end()) {
+          continue;
         }
+        names[std::string(attribute)] = Utf8Text(l.answer.Bytes());
       }
     }
     doc["serialNumber"] = Utf8Text(valueOf(KX_ITEM_SERIAL_NUMBER));
@@ -397,8 +398,9 @@ int RunCert(Args args) {
     Derived derived;
     if (!oneItem) derived = Derive(der);
     for (const Listed& l : listed) {  // fields of extensions the library may have cut
-      if (!oneItem && l.row->shape == Shape::kText && NameAttribute(*l.row, "subject").empty() &&
-          NameAttribute(*l.row, "issuer").empty() && l.answer.length + 1 >= l.row->largest) {
+      if (!oneItem && l.answer.status == KX_OK && l.row->shape == Shape::kText &&
+          NameAttribute(*l.row, "subject").empty() && NameAttribute(*l.row, "issuer").empty() &&
+          l.answer.length + 1 >= l.row->largest) {
         derived.warnings.push_back(std::string(l.row->name) + ": fills the library's " +
                                    std::to_string(l.row->largest - 1) +
                                    "-byte field; it may be cut");

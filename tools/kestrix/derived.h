@@ -1,7 +1,8 @@
 // What a reader expects of a certificate beyond the library's items, derived
 // by the tool: the validity in ISO 8601 with the days left, the signature
-// algorithm where the library names none, the key's algorithm and size, every subjectAltName entry
-// with its type, and the SHA-256 and SHA-1 fingerprints of the DER.
+// algorithm where the library names none, the key's algorithm and size, every
+// subjectAltName entry with its type, the SHA-256 and SHA-1 fingerprints of
+// the DER, and warnings on the values the library's fixed fields leave out.
 #ifndef KESTRIX_TOOLS_KESTRIX_DERIVED_H
 #define KESTRIX_TOOLS_KESTRIX_DERIVED_H
 

@@ -389,11 +389,11 @@ bool AnswerInParallel(std::string_view context, const std::vector<std::string>& 
         run = next++;
       }
       for (std::size_t i = run * kRun; i < std::min(n, (run + 1) * kRun); ++i) {
+        const CaptureOutput capture(results[i]);
         try {
-          const CaptureOutput capture(results[i]);
           fileOk[i] = answerFile(paths[i], tally);
         } catch (const std::bad_alloc&) {
-          results[i].Append(true, CommandPath(context) + ": " + paths[i] + ": out of memory\n");
+          Fail(kExitData, std::string(context) + ": " + paths[i], "out of memory");
         }
       }
       {
