@@ -28,6 +28,11 @@ packages=(
   libssl-dev:i386
   libcli11-dev        # the tool's argument parsing (header-only) ...
   nlohmann-json3-dev  # ... and JSON
+  python3-venv        # the Python binding, installed with pip into a virtual
+  python3-pip         # environment and tested with pytest against python
+  python3-setuptools  # cryptography's parse
+  python3-pytest
+  python3-cryptography
 )
 
 # installed NAME[:ARCH]: the package is installed for ARCH (by default this

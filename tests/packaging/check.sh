@@ -47,7 +47,9 @@ usr="$work/root/usr"
 multiarch="$usr/lib/$(gcc -print-multiarch)"
 for f in "$multiarch/libkestrix.so.1" "$multiarch/pkgconfig/kestrix.pc" \
   "$multiarch/cmake/kestrix/kestrixConfig.cmake" "$usr/include/kestrix.h" "$usr/bin/kestrix" \
-  "$usr/share/man/man1/kestrix.1" "$usr/share/bash-completion/completions/kestrix"; do
+  "$usr/share/man/man1/kestrix.1" "$usr/share/bash-completion/completions/kestrix" \
+  "$usr/share/doc/kestrix/json.md" "$usr/share/kestrix/bindings/kestrix.pas" \
+  "$usr/share/kestrix/bindings/python/kestrix/_abi.py"; do
   test -e "$f" || { echo "the package lacks ${f#"$work/root"}"; exit 1; }
 done
 consume "$usr" "$multiarch"

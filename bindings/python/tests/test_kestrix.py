@@ -1,0 +1,109 @@
+"""The Python binding on the samples and the system CA bundle, against
+python cryptography's parse of the same certificates.
+
+KESTRIX_SAMPLES names the repository's samples/ directory."""
+import datetime
+import glob
+import os
+
+import pytest
+from cryptography import x509
+from cryptography.hazmat.primitives.asymmetric import rsa
+from cryptography.x509.oid import ExtensionOID, NameOID
+
+import kestrix
+
+SAMPLES = os.environ.get("KESTRIX_SAMPLES", os.path.join(os.path.dirname(__file__), "../../../samples"))
+BUNDLE = "/etc/ssl/certs/ca-certificates.crt"
+
+
+def sample_ders():
+    return sorted(glob.glob(os.path.join(SAMPLES, "certs", "*.der"))) + [
+        os.path.join(SAMPLES, "cert-rsa2048.der")]
+
+
+def last(name, oid):
+    values = name.get_attributes_for_oid(oid)
+    return values[-1].value if values else None
+
+
+def check_against_cryptography(ours, theirs):
+    assert ours.serial_number == theirs.serial_number
+    assert ours.not_after == theirs.not_valid_after.replace(tzinfo=datetime.timezone.utc)
+    assert ours.not_before == theirs.not_valid_before.replace(tzinfo=datetime.timezone.utc)
+    for mine, name in ((ours.subject, theirs.subject), (ours.issuer, theirs.issuer)):
+        assert mine.get("commonName") == last(name, NameOID.COMMON_NAME)
+        assert mine.get("countryName") == last(name, NameOID.COUNTRY_NAME)
+    try:  # cryptography refuses some encodings the library reads (explicit EC curves, ...)
+        extensions, key = theirs.extensions, theirs.public_key()
+    except ValueError:
+        return
+    try:
+        constraints = extensions.get_extension_for_oid(ExtensionOID.BASIC_CONSTRAINTS).value
+        assert ours.is_ca == constraints.ca
+    except x509.ExtensionNotFound:
+        assert not ours.is_ca
+    if isinstance(key, rsa.RSAPublicKey) and key.key_size <= 2048:
+        assert ours.rsa_modulus == key.public_numbers().n
+
+
+@pytest.mark.parametrize("path", sample_ders(), ids=os.path.basename)
+def test_samples_as_cryptography_reads_them(path):
+    der = open(path, "rb").read()
+    try:
+        ours = kestrix.Certificate.from_der(der)
+        ours.not_after
+    except kestrix.MalformedError as error:  # beyond the library's limits (big-tbs, ...)
+        assert error.status == kestrix.KX_ERR_MALFORMED
+        return
+    check_against_cryptography(ours, x509.load_der_x509_certificate(der))
+
+
+@pytest.mark.skipif(not os.path.exists(BUNDLE), reason="no CA bundle")
+def test_every_certificate_of_the_bundle():
+    text = open(BUNDLE).read()
+    ours = kestrix.load_pem_certificates(text)
+    theirs = x509.load_pem_x509_certificates(text.encode()) if hasattr(
+        x509, "load_pem_x509_certificates") else [
+        x509.load_pem_x509_certificate(b) for b in
+        [("-----BEGIN" + p).encode() for p in text.split("-----BEGIN")[1:]]]
+    assert len(ours) == len(theirs) > 100
+    for mine, reference in zip(ours, theirs):
+        check_against_cryptography(mine, reference)
+
+
+def test_the_sample_in_detail():
+    cert = kestrix.Certificate.from_der(open(os.path.join(SAMPLES, "cert-rsa2048.der"), "rb").read())
+    assert cert.subject == {"countryName": "DE", "organizationName": "Kestrix Samples",
+                            "commonName": "kestrix sample RSA-2048"}
+    assert cert.serial_bytes == bytes.fromhex("5a17c0de01")
+    assert cert.item(kestrix.KX_ITEM_SERIAL_NUMBER) == "5a17c0de01"
+    assert cert.key_usage == {"digitalSignature", "keyCertSign", "cRLSign"}
+    assert cert.san_dns_name == "www.sample.kestrix.test"
+    when = datetime.datetime(2030, 1, 1, tzinfo=datetime.timezone.utc)
+    assert cert.valid_at(when) and not cert.valid_at(when.replace(year=2040))
+    tbs, signature = cert.split()
+    assert cert.der.find(tbs) == 4 and len(signature) == 256
+    assert kestrix.b64decode(kestrix.b64encode(cert.der)) == cert.der
+
+
+def test_request():
+    info = kestrix.decode_request(open(os.path.join(SAMPLES, "requests", "rsa2048.pem")).read())
+    assert info.subject["commonName"] == "kestrix request RSA-2048"
+    assert len(info.public_key) == 270
+
+
+def test_refusals_before_and_by_the_library():
+    der = open(os.path.join(SAMPLES, "cert-rsa2048.der"), "rb").read()
+    with pytest.raises(kestrix.MalformedError, match="declares"):
+        kestrix.Certificate.from_der(der[:-1])  # never handed to the library
+    with pytest.raises(kestrix.MalformedError, match="after the certificate"):
+        kestrix.Certificate.from_der(der + b"\0")
+    broken = bytearray(der)
+    broken[4] = 0x31  # the TBSCertificate is no SEQUENCE
+    with pytest.raises(kestrix.MalformedError) as refused:
+        kestrix.Certificate.from_der(bytes(broken)).not_after
+    assert refused.value.status_name == "KX_ERR_MALFORMED"
+    with pytest.raises(kestrix.MalformedError) as no_armour:
+        kestrix.decode_request("no request here")
+    assert no_armour.value.status == kestrix.KX_NO_REQUEST_ARMOUR
