@@ -136,6 +136,13 @@ PAS_TYPES = {
 }
 
 
+PAS_RESERVED = {"record", "type", "file", "set", "string", "begin", "end", "object", "array"}
+
+
+def pas_name(name):
+    return name + "_" if name.lower() in PAS_RESERVED else name
+
+
 def pascal(abi):
     lines = [f"{{ {HEADER} }}", "unit kestrix;", "", "{$IFDEF FPC}{$MODE DELPHI}{$ENDIF}", "",
              "interface", "", "const",
@@ -154,7 +161,7 @@ def pascal(abi):
         lines += ["  end;", f'  P{struct["name"]} = ^{struct["name"]};']
     lines.append("")
     for fn in abi["functions"]:
-        args = "; ".join(f'{a["name"]}: {PAS_TYPES[a["c"]]}' for a in fn["args"])
+        args = "; ".join(f'{pas_name(a["name"])}: {PAS_TYPES[a["c"]]}' for a in fn["args"])
         lines += [f'{{ {fn["doc"]} }}',
                   f'function {fn["name"]}({args}): Int32;',
                   "  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external KestrixLibrary;"]
@@ -179,7 +186,9 @@ def vb_arg(arg):
 
 def vb(abi):
     lines = ['Attribute VB_Name = "kestrix"', f"' {HEADER}",
-             "' Byte arguments take the first element of a Byte array: Data(0).", "Option Explicit", ""]
+             "' Byte arguments take the first element of a Byte array: Data(0). A String",
+             "' goes in the ANSI code page; vbNullString passes a null (checkTime: now).",
+             "' kestrix.dll is 32-bit: VB6, and VBA in 32-bit Office.", "Option Explicit", ""]
     for name, value in constants(abi):
         hexed = f"&H{value:X}&" if name.startswith("KX_FORM") else str(value)
         lines.append(f"Public Const {name} As Long = {hexed}")

@@ -33,6 +33,10 @@ packages=(
   python3-setuptools  # cryptography's parse
   python3-pytest
   python3-cryptography
+  mono-mcs            # the C# binding, compiled and run under Mono
+  mono-runtime
+  fp-compiler         # the Free Pascal unit
+  fp-units-rtl
 )
 
 # installed NAME[:ARCH]: the package is installed for ARCH (by default this

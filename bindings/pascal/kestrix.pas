@@ -157,7 +157,7 @@ function GetUsrPubKey(cert: PByte; keyOut: PByte; keyLen: PInt32): Int32;
 function GetPreCertVerified(certLen: Int32; cert: PByte; checkTime: PAnsiChar; tbsLen: PInt32; tbsOut: PByte; sigLen: PInt32; sigOut: PByte): Int32;
   {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external KestrixLibrary;
 { Decodes a PEM PKCS#10 request: its public key and seven subject fields. size: the text's length suffices. }
-function RC_decodep10pemtxt(text: PAnsiChar; size: Int32; record: PP10RequestInfo): Int32;
+function RC_decodep10pemtxt(text: PAnsiChar; size: Int32; record_: PP10RequestInfo): Int32;
   {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external KestrixLibrary;
 { Encodes derLen bytes as Base64; *pemLen: capacity in, count out. }
 function DerToPem(der: PByte; derLen: Int32; pem: PAnsiChar; pemLen: PInt32): Int32;
