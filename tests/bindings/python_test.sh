@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Python package as a user gets it: installed with pip (offline, the
-# system's setuptools) into a virtual environment that sees the system's
-# packages (python3-cryptography, python3-pytest), then its tests run there
-# on the samples and the CA bundle against the library given.
+# The Python package as a user gets it: installed with a plain pip install
+# (offline: the system's setuptools builds it) into a virtual environment
+# that sees the system's packages (python3-setuptools, python3-cryptography,
+# python3-pytest); then its tests run there on the samples and the CA bundle
+# against the library given.
 #   usage: python_test.sh LIBRARY REPO
 set -euo pipefail
 library="$1" repo="$2"
@@ -12,7 +13,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 "$python" -m venv --system-site-packages "$work/venv"
-"$work/venv/bin/pip" install --quiet --no-build-isolation --no-index --no-deps \
+"$work/venv/bin/pip" install --quiet --no-index --no-deps \
   "$repo/bindings/python" 2>&1 | grep -v 'WARNING: Running pip as' || true
 # Run outside the source tree, so that the installed package is the one imported.
 cd "$work"
