@@ -13,8 +13,11 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 "$python" -m venv --system-site-packages "$work/venv"
-"$work/venv/bin/pip" install --quiet --no-index --no-deps \
-  "$repo/bindings/python" 2>&1 | grep -v 'WARNING: Running pip as' || true
+# From a copy: setuptools writes its build/ and egg-info/ beside the sources.
+cp -r "$repo/bindings/python" "$work/source"
+rm -rf "$work/source/build" "$work/source"/*.egg-info
+"$work/venv/bin/pip" install --quiet --no-index --no-deps "$work/source" 2>&1 |
+  grep -v 'WARNING: Running pip as' || true
 # Run outside the source tree, so that the installed package is the one imported.
 cd "$work"
 KESTRIX_LIBRARY="$library" KESTRIX_SAMPLES="$repo/samples" \
