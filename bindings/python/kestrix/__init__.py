@@ -59,7 +59,8 @@ def _check(function: str, status: int) -> None:
 def element_size(data: bytes, offset: int = 0) -> int:
     """The total size of the DER element at data[offset:], as the library reads
     its header (one tag byte; a length byte 0x81..0x84 followed by that many
-    length bytes, any other its own value), checked to lie inside data."""
+    length bytes, any other its own value), checked to lie inside data and
+    within the library's 32-bit sizes."""
     if offset + 2 > len(data):
         raise MalformedError(f"no DER header at offset {offset}: {len(data) - offset} bytes left")
     first = data[offset + 1]
@@ -68,6 +69,9 @@ def element_size(data: bytes, offset: int = 0) -> int:
         raise MalformedError(f"the DER header at offset {offset} runs past the bytes")
     length = int.from_bytes(data[offset + 2:offset + 2 + extra], "big") if extra else first
     total = 2 + extra + length
+    if total > 0x7FFFFFFF:  # the library's sizes are 32-bit signed
+        raise MalformedError(f"the element at offset {offset} declares {total} bytes, "
+                             "more than the library's 32-bit sizes")
     if offset + total > len(data):
         raise MalformedError(
             f"the element at offset {offset} declares {total} bytes, {len(data) - offset} present")

@@ -107,3 +107,58 @@ def test_refusals_before_and_by_the_library():
     with pytest.raises(kestrix.MalformedError) as no_armour:
         kestrix.decode_request("no request here")
     assert no_armour.value.status == kestrix.KX_NO_REQUEST_ARMOUR
+
+
+def header_shapes():
+    """DER headers of every length form: short, 0x80 and 0x85..0xFF (read as
+    their own value), and 0x81..0x84 with one to four length bytes."""
+    for first in list(range(0x00, 0x81, 0x10)) + [0x7F, 0x80, 0x85, 0x90, 0xFF]:
+        yield bytes([0x30, first])
+    for count in range(1, 5):
+        for length in (0, 1, 0x7F, 0x80, 0xFF, min(256 ** count - 1, 0xFFFFFF)):
+            yield bytes([0x30, 0x80 + count]) + length.to_bytes(count, "big")
+
+
+@pytest.mark.parametrize("header", header_shapes(), ids=bytes.hex)
+def test_framing_check_reads_headers_as_the_library_does(header):
+    """The check before every call must agree with the library's reading of a
+    header, or the library could read past the bytes the check let through."""
+    library = kestrix._library.library()
+    total = library.getcertlen(header)  # reads the header only
+    element = header + bytes(total - len(header))
+    assert kestrix.element_size(element) == total
+    with pytest.raises(kestrix.MalformedError):
+        kestrix.element_size(element[:-1])
+
+
+def test_framing_check_refuses_what_32_bits_cannot_size():
+    class Huge(bytes):  # a header that declares 4 GiB, and claims to hold them
+        def __len__(self):
+            return 2 ** 32 + 6
+    with pytest.raises(kestrix.MalformedError, match="32-bit"):
+        kestrix.element_size(Huge(bytes.fromhex("3084ffffffff")))
+
+
+def test_extension_values_as_cryptography_reads_them():
+    load = lambda name: open(os.path.join(SAMPLES, "certs", name + ".der"), "rb").read()
+    ours, theirs = kestrix.Certificate(load("san-ip")), x509.load_der_x509_certificate(load("san-ip"))
+    names = theirs.extensions.get_extension_for_class(x509.SubjectAlternativeName).value
+    assert ours.san_ip_address == names.get_values_for_type(x509.IPAddress)[-1]  # the last one
+    assert ours.san_dns_name == names.get_values_for_type(x509.DNSName)[-1]
+    ours, theirs = kestrix.Certificate(load("crl-aia")), x509.load_der_x509_certificate(load("crl-aia"))
+    points = theirs.extensions.get_extension_for_class(x509.CRLDistributionPoints).value
+    assert ours.crl_distribution_points[0] == points[0].full_name[0].value
+    access = theirs.extensions.get_extension_for_class(x509.AuthorityInformationAccess).value
+    ocsp = [a.access_location.value for a in access if a.access_method.dotted_string.endswith(".48.1")]
+    assert ours.ocsp_urls[0] == ocsp[0]
+    assert ours.item(kestrix.KX_ITEM_SERIAL_NUMBER | kestrix.KX_FORM_HEX_UPPER) == ours.serial_bytes.hex().upper()
+
+
+def test_every_certificate_armour():
+    der = open(os.path.join(SAMPLES, "cert-rsa2048.der"), "rb").read()
+    body = kestrix.b64encode(der)
+    lines = "\r\n".join(body[i:i + 64] for i in range(0, len(body), 64))
+    trust = kestrix.b64encode(der + bytes.fromhex("3009300706052b0601050507"))  # trust settings after it
+    text = "".join(f"-----BEGIN {label}-----\r\n{b}\r\n-----END {label}-----\r\n" for label, b in (
+        ("CERTIFICATE", lines), ("X509 CERTIFICATE", lines), ("TRUSTED CERTIFICATE", trust)))
+    assert [c.der for c in kestrix.load_pem_certificates(text)] == [der] * 3
