@@ -70,6 +70,28 @@ described = [(i["name"], i["shape"], i["largest"], i["title"]) for i in abi["ite
 expect([(n, s.lower(), int(l), t) for n, s, l, t in catalogue] == described,
        "items differ from src/query/items.h")
 
+# The record as the languages that cannot run here lay it out: VB6 aligns a
+# Long to 4 bytes in a Type; the Pascal record is packed.
+def laid_out(fields, align):
+    offsets, at = [], 0
+    for name, size, count in fields:
+        at = (at + align(size) - 1) // align(size) * align(size)
+        offsets.append((name, at))
+        at += size * count
+    return offsets, at
+
+
+bas = open(os.path.join(repo, "bindings/vb/kestrix.bas"), newline="").read()
+vb_fields = [(n, 4 if t == "Long" else 1, int(d or 0) + 1 if d else 1)
+             for n, d, t in re.findall(r"^    (\w+)(?:\((\d+)\))? As (Long|Byte)\r$", bas, re.M)]
+pas = open(os.path.join(repo, "bindings/pascal/kestrix.pas")).read()
+pas_fields = [(n, 4 if t == "Int32" else 1, int(hi) + 1 if hi else 1)
+              for n, hi, t in re.findall(r"^    (\w+): (?:array\[0\.\.(\d+)\] of )?(Int32|Byte|AnsiChar);$", pas, re.M)]
+for struct in abi["structs"]:
+    want = ([(f["name"], f["offset"]) for f in struct["fields"]], struct["size"])
+    expect(laid_out(vb_fields, lambda size: size) == want, f"the VB Type: {laid_out(vb_fields, lambda s: s)}")
+    expect(laid_out(pas_fields, lambda size: 1) == want, f"the Pascal record: {laid_out(pas_fields, lambda s: 1)}")
+
 # The generated files are current.
 expect(subprocess.run([sys.executable, os.path.join(repo, "bindings/generate.py"), "--check"]).returncode == 0,
        "generated files are stale")
