@@ -30,6 +30,26 @@ static class DotnetTest
         Expect(request.Subject["commonName"] == "kestrix request RSA-2048" && request.PublicKey.Length == 270,
             "request " + request.Subject["commonName"] + ", " + request.PublicKey.Length + "-byte key");
 
+        // The framing check reads every length form as the library does.
+        int agreed = 0, forms = 0;
+        foreach (int first in new[] { 0x00, 0x05, 0x7F, 0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0xFF })
+        {
+            var header = new byte[2 + (first >= 0x81 && first <= 0x84 ? first - 0x80 : 0)];
+            header[0] = 0x30;
+            header[1] = (byte)first;
+            if (header.Length > 2) header[header.Length - 1] = 0x10;  // a length of 16
+            int total = KestrixNative.getcertlen(header);
+            var element = new byte[total];
+            Array.Copy(header, element, header.Length);
+            var shorter = new byte[total - 1];
+            Array.Copy(element, shorter, shorter.Length);
+            bool refused = false;
+            try { Certificate.ElementSize(shorter); } catch (KestrixException) { refused = true; }
+            forms++;
+            if (Certificate.ElementSize(element) == total && refused) agreed++;
+        }
+        Expect(agreed == forms, "ElementSize agrees with getcertlen on " + agreed + " of " + forms + " length forms");
+
         var cut = new byte[cert.Der.Length - 1];
         Array.Copy(cert.Der, cut, cut.Length);
         try { new Certificate(cut); Expect(false, "a cut certificate refused"); }
