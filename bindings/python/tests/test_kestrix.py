@@ -162,3 +162,48 @@ def test_every_certificate_armour():
     text = "".join(f"-----BEGIN {label}-----\r\n{b}\r\n-----END {label}-----\r\n" for label, b in (
         ("CERTIFICATE", lines), ("X509 CERTIFICATE", lines), ("TRUSTED CERTIFICATE", trust)))
     assert [c.der for c in kestrix.load_pem_certificates(text)] == [der] * 3
+
+
+REQUEST_NAMES = {NameOID.COUNTRY_NAME: "countryName", NameOID.ORGANIZATION_NAME: "organizationName",
+                 NameOID.ORGANIZATIONAL_UNIT_NAME: "organizationalUnitName",
+                 NameOID.STATE_OR_PROVINCE_NAME: "stateOrProvinceName", NameOID.COMMON_NAME: "commonName",
+                 NameOID.LOCALITY_NAME: "localityName", NameOID.EMAIL_ADDRESS: "emailAddress"}
+
+
+def content(der, at):
+    """Where the content of the element at der[at] starts and ends."""
+    header = 2 + (der[at + 1] - 0x80 if 0x81 <= der[at + 1] <= 0x84 else 0)
+    return at + header, at + kestrix.element_size(der, at)
+
+
+@pytest.mark.parametrize("path", sorted(glob.glob(os.path.join(SAMPLES, "requests", "*.pem"))),
+                         ids=os.path.basename)
+def test_requests_as_cryptography_reads_them(path):
+    from cryptography.hazmat.primitives import serialization
+    text = open(path).read()
+    ours, theirs = kestrix.decode_request(text), x509.load_pem_x509_csr(text.encode())
+    assert ours.subject == {name: last(theirs.subject, oid) for oid, name in REQUEST_NAMES.items()
+                            if last(theirs.subject, oid)}
+    spki = theirs.public_key().public_bytes(serialization.Encoding.DER,
+                                            serialization.PublicFormat.SubjectPublicKeyInfo)
+    start, _ = content(spki, 0)
+    key_at = start + kestrix.element_size(spki, start)  # after the AlgorithmIdentifier
+    bits_start, bits_end = content(spki, key_at)
+    assert spki[key_at] == 0x03 and ours.public_key == spki[bits_start + 1:bits_end]
+
+
+def test_key_shapes_and_threads():
+    load = lambda name: kestrix.Certificate(open(os.path.join(SAMPLES, "certs", name + ".der"), "rb").read())
+    with pytest.raises(kestrix.MalformedError):
+        load("ec-p256-leaf").rsa_modulus  # no RSAPublicKey
+    assert load("multi-rdn").key_usage is None
+    with pytest.raises(kestrix.MalformedError):
+        load("rsa4096").public_key  # over the library's 300 bytes
+    # Each thread keeps its own last certificate in the library: answers
+    # from many threads at once are each certificate's own.
+    import concurrent.futures
+    certs = [load(name) for name in ("rsa2048-ca", "ec-p256-leaf", "san-ip", "utf8-cjk")] * 25
+    want = [(c.serial_number, c.subject.get("commonName")) for c in certs]
+    with concurrent.futures.ThreadPoolExecutor(8) as pool:
+        got = list(pool.map(lambda c: (c.serial_number, c.subject.get("commonName")), certs))
+    assert got == want
