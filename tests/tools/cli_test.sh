@@ -787,6 +787,25 @@ if [[ $(tail -n 1 "$work/err") == "kestrix csr: 12 requests decoded, 0 refused, 
 else
   fail "csr -r on the request samples: $(tail -n 1 "$work/err"), $(wc -l <"$work/out") documents"
 fi
+# Documents of one item (a form byte, a code not in use), and of a 4096-bit
+# certificate whose key the library refuses while the tool sizes it.
+"$kestrix" cert --jsonl --item 0x01000001 "$cert" >"$work/item.json"
+"$kestrix" cert --jsonl --item 50 "$cert" >>"$work/item.json"
+"$kestrix" cert --jsonl "$certs/rsa4096.der" >>"$work/item.json"
+if python3 - "$work/item.json" <<'EOF'; then
+import json, sys
+raw, unused, big = (json.loads(line) for line in open(sys.argv[1]))
+assert list(raw) == ["kestrix_json", "source", "items"], raw
+assert raw["items"] == [{"item": 1, "form": 1, "name": "serial number", "shape": "bytes",
+                         "value": "5a17c0de01"}], raw
+assert unused["items"][0]["name"] is None and unused["items"][0]["number"] == 0, unused
+assert big["key"] == {"algorithm": "RSA", "bits": 4096}, big["key"]
+assert [i["status"] for i in big["items"] if i["item"] == 39] == ["KX_ERR_MALFORMED"], big["items"]
+EOF
+  pass
+else
+  fail "cert --item and refused items in JSON: $(head -c 400 "$work/item.json")"
+fi
 expect_error "cert -j 0" 2 "cert: -j wants a number of threads from 1 to 256, not '0'" \
   -- "$kestrix" cert -j 0 "$cert"
 expect_error "cert --jobs without N" 2 "cert: --jobs needs a number of threads" \
