@@ -334,10 +334,13 @@ if locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
     "$kestrix" cert "$certs/utf8-cjk.der" --json >"$work/utf8.json" &&
     cmp -s "$work/gbk.json" "$work/utf8.json" &&
     LC_ALL=zh_CN.GBK "$kestrix" cert "$certs/utf8-cjk.der" --item 27 | iconv -f GBK -t UTF-8 |
-    grep -q ' 中国 测试$'; then
+    grep -q ' 中国 测试$' &&
+    LC_ALL=zh_CN.GBK "$kestrix" csr --jsonl "$2/requests/ed25519-cjk.pem" >"$work/gbk.json" &&
+    "$kestrix" csr --jsonl "$2/requests/ed25519-cjk.pem" >"$work/utf8.json" &&
+    cmp -s "$work/gbk.json" "$work/utf8.json"; then
     pass
   else
-    fail "cert in zh_CN.GBK: the JSON differs from the UTF-8 one, or the CN is not GBK"
+    fail "cert, csr in zh_CN.GBK: the JSON differs from the UTF-8 one, or the CN is not GBK"
   fi
 fi
 
@@ -786,6 +789,18 @@ if [[ $(tail -n 1 "$work/err") == "kestrix csr: 12 requests decoded, 0 refused, 
   pass
 else
   fail "csr -r on the request samples: $(tail -n 1 "$work/err"), $(wc -l <"$work/out") documents"
+fi
+# A batch with a file that cannot be read and standard input among its
+# files: the error in its place, the summary counting it refused.
+"$kestrix" cert --jsonl -j 2 "$cert" "$work/missing.der" - "$cert" <"$cert" >"$work/out" 2>"$work/err"
+status=$?
+if ((status == 1)) && [[ $(wc -l <"$work/out") == 3 ]] &&
+  [[ $(sed -n 's/.*"source":"\([^"]*\)".*/\1/p' "$work/out" | tr '\n' ' ') == "$cert standard input $cert " ]] &&
+  [[ $(cat "$work/err") == "kestrix: cert: cannot open $work/missing.der: No such file or directory
+kestrix cert: 3 certificates decoded, 1 refused, 0 not certificates" ]]; then
+  pass
+else
+  fail "cert batch with a missing file and stdin: exit $status, $(cat "$work/err")"
 fi
 # Documents of one item (a form byte, a code not in use), and of a 4096-bit
 # certificate whose key the library refuses while the tool sizes it.
