@@ -5,6 +5,7 @@
   bindings/dotnet/KestrixNative.cs  P/Invoke declarations, constants, the record
   bindings/pascal/kestrix.pas       a unit: declarations, constants, the record
   bindings/vb/kestrix.bas           Declare statements, constants, the record as a Type
+  web/kestrix-abi.js                constants, items, statuses and the record for the page
 
 usage: bindings/generate.py [--check]
   --check  write nothing; exit 1 when a file in the tree differs from what
@@ -207,11 +208,36 @@ def vb(abi):
     return "\r\n".join(lines) + "\r\n"
 
 
+# ---- JavaScript (the browser page) -----------------------------------------------------
+
+def javascript(abi):
+    def js(value):
+        return json.dumps(value, ensure_ascii=False)
+
+    lines = [f"// The kestrix library's ABI for the page. {HEADER}", "const KESTRIX_ABI = {",
+             "  constants: {"]
+    lines += [f"    {name}: {value}," for name, value in constants(abi)]
+    lines += ["  },", "  // code: [name, meaning]", "  status: {"]
+    lines += [f'    "{s["value"]}": {js([s["name"], s["meaning"]])},' for s in abi["status"]]
+    lines += ["  },", "  // [name, code, shape, largest output with its terminator, title]", "  items: ["]
+    lines += [f'    {js([i["name"], i["code"], i["shape"], i["largest"], i["title"]])},' for i in abi["items"]]
+    lines.append("  ],")
+    for struct in abi["structs"]:
+        lines += [f'  {struct["name"]}: {{', f'    size: {struct["size"]},', "    // name: [offset, bytes]"]
+        for f in struct["fields"]:
+            size = f.get("count", 4)
+            lines.append(f'    {f["name"]}: [{f["offset"]}, {size}],')
+        lines.append("  },")
+    lines.append("};")
+    return "\n".join(lines) + "\n"
+
+
 OUTPUTS = {
     "python/kestrix/_abi.py": python,
     "dotnet/KestrixNative.cs": dotnet,
     "pascal/kestrix.pas": pascal,
     "vb/kestrix.bas": vb,
+    "../web/kestrix-abi.js": javascript,
 }
 
 
@@ -231,7 +257,7 @@ def main():
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "w", newline="") as f:
                 f.write(text)
-            print(f"wrote bindings/{path}")
+            print(f"wrote {os.path.relpath(full)}")
     if stale:
         print("stale (run bindings/generate.py): " + ", ".join(stale), file=sys.stderr)
         return 1
