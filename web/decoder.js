@@ -1,0 +1,532 @@
+// The library's WebAssembly module behind a small API for the page: PEM, Base64
+// and DER input split into certificates and requests, each decoded by the
+// library's exports, and the element tree of each.
+//
+// The exports take no sizes: the caller vouches that an element lies in
+// readable memory. WebAssembly memory has no guard pages, so before every
+// call the element is checked, by the library's own length rules, to lie
+// inside the bytes given; one that runs past them is refused here.
+"use strict";
+
+const {constants: KX, status: STATUS, items: ITEMS, P10RequestInfo: RECORD} = KESTRIX_ABI;
+
+class DecodeError extends Error {
+  constructor(message, status) {
+    super(message);
+    this.status = status;  // the library's status, when the library refused
+  }
+}
+
+// The element at bytes[offset], which must end by `end`: {tag, header,
+// content, total}. Length forms: 0x00..0x7F the length; 0x81..0x84 that many
+// length bytes follow; any other byte is a one-byte length of its own value.
+function elementAt(bytes, offset = 0, end = bytes.length) {
+  const left = end - offset;
+  const where = `the element at offset ${offset}`;
+  if (left < 2) throw new DecodeError(`${where} needs a 2-byte header, ${left} bytes left`);
+  const first = bytes[offset + 1];
+  let header = 2;
+  let content = first;
+  if (first >= 0x81 && first <= 0x84) {
+    header += first - 0x80;
+    if (left < header)
+      throw new DecodeError(`${where} needs a ${header}-byte header, ${left} bytes left`);
+    content = 0;
+    for (let i = offset + 2; i < offset + header; i++) content = content * 256 + bytes[i];
+  }
+  const total = header + content;
+  if (total > 0x7fffffff)
+    throw new DecodeError(`${where} declares ${total} bytes, more than 2^31-1`);
+  if (total > left) throw new DecodeError(`${where} declares ${total} bytes, ${left} present`);
+  return {tag: bytes[offset], header, content, total};
+}
+
+// The children of the constructed element at `offset`.
+function childrenOf(bytes, offset) {
+  const parent = elementAt(bytes, offset);
+  const children = [];
+  for (let at = offset + parent.header; at < offset + parent.total;) {
+    const child = elementAt(bytes, at, offset + parent.total);
+    children.push({offset: at, ...child});
+    at += child.total;
+  }
+  return children;
+}
+
+// "request" when the first child's children are a request's (version,
+// subject, key, [0] attributes), else "certificate".
+// Inner elements that break their parents are left for the library to refuse.
+function kindOf(der) {
+  try {
+    const [info] = childrenOf(der, 0);
+    const parts = info && info.tag === 0x30 ? childrenOf(der, info.offset) : [];
+    if (parts.length === 4 && parts[0].tag === 0x02 && parts[3].tag === 0xa0) return "request";
+  } catch (e) {
+    if (!(e instanceof DecodeError)) throw e;
+  }
+  return "certificate";
+}
+
+function statusText(status) {
+  const [name, meaning] = STATUS[status] || [`status ${status}`, "not a status of the library"];
+  return `${name} (${meaning})`;
+}
+
+const utf8 = new TextDecoder("utf-8");
+const hex = (bytes, separator = "") =>
+    Array.from(bytes, (b) => b.toString(16).padStart(2, "0")).join(separator);
+
+// YYMMDDhhmmss (UTCTime: 50..99 are 19xx) or YYYYMMDDhhmmss, as a UTC Date.
+function parseTime(text) {
+  const m = /^(\d{2}|\d{4})(\d\d)(\d\d)(\d\d)(\d\d)(\d\d)$/.exec(text);
+  if (!m) return null;
+  let year = Number(m[1]);
+  if (m[1].length === 2) year += year >= 50 ? 1900 : 2000;
+  return new Date(Date.UTC(year, m[2] - 1, m[3], m[4], m[5], m[6]));
+}
+
+// Names as OpenSSL prints them.
+const OIDS = {
+  "2.5.4.3": "commonName",
+  "2.5.4.6": "countryName",
+  "2.5.4.7": "localityName",
+  "2.5.4.8": "stateOrProvinceName",
+  "2.5.4.10": "organizationName",
+  "2.5.4.11": "organizationalUnitName",
+  "2.5.4.5": "serialNumber",
+  "1.2.840.113549.1.9.1": "emailAddress",
+  "1.2.840.113549.1.1.1": "rsaEncryption",
+  "1.2.840.113549.1.1.5": "sha1WithRSAEncryption",
+  "1.2.840.113549.1.1.11": "sha256WithRSAEncryption",
+  "1.2.840.113549.1.1.12": "sha384WithRSAEncryption",
+  "1.2.840.113549.1.1.13": "sha512WithRSAEncryption",
+  "1.2.840.10045.2.1": "id-ecPublicKey",
+  "1.2.840.10045.3.1.7": "prime256v1",
+  "1.3.132.0.34": "secp384r1",
+  "1.2.840.10045.4.3.2": "ecdsa-with-SHA256",
+  "1.2.840.10045.4.3.3": "ecdsa-with-SHA384",
+  "1.3.101.112": "ED25519",
+  "1.2.840.10040.4.1": "dsaEncryption",
+  "1.2.840.10040.4.3": "dsaWithSHA1",
+  "2.16.840.1.101.3.4.3.2": "dsa_with_SHA256",
+  "2.5.29.14": "subjectKeyIdentifier",
+  "2.5.29.15": "keyUsage",
+  "2.5.29.17": "subjectAltName",
+  "2.5.29.19": "basicConstraints",
+  "2.5.29.31": "cRLDistributionPoints",
+  "2.5.29.32": "certificatePolicies",
+  "2.5.29.35": "authorityKeyIdentifier",
+  "2.5.29.37": "extKeyUsage",
+  "1.3.6.1.5.5.7.1.1": "authorityInfoAccess",
+  "1.3.6.1.5.5.7.48.1": "OCSP",
+  "1.3.6.1.5.5.7.48.2": "caIssuers",
+  "1.2.840.113549.1.9.14": "extensionRequest",
+  "1.2.840.113549.1.9.7": "challengePassword"
+};
+
+// An OBJECT IDENTIFIER's content as dotted text, with its name when known.
+function oidText(bytes) {
+  const arcs = [];
+  let arc = 0n;
+  for (const b of bytes) {
+    arc = (arc << 7n) | BigInt(b & 0x7f);
+    if (b & 0x80) continue;
+    if (arcs.length === 0)
+      arcs.push(arc < 80n ? arc / 40n : 2n, arc < 80n ? arc % 40n : arc - 80n);
+    else
+      arcs.push(arc);
+    arc = 0n;
+  }
+  const dotted = arcs.join(".");
+  return OIDS[dotted] ? `${dotted} ${OIDS[dotted]}` : dotted;
+}
+
+// The algorithm of the AlgorithmIdentifier at `offset`: its OID, and the
+// parameter's when it is one (an EC key's curve).
+function algorithmAt(der, offset) {
+  const [oid, parameter] = childrenOf(der, offset);
+  const text = (element) =>
+      oidText(der.subarray(element.offset + element.header, element.offset + element.total));
+  if (!oid || oid.tag !== 0x06) return "";
+  return parameter && parameter.tag === 0x06 ? `${text(oid)}, ${text(parameter)}` : text(oid);
+}
+
+// The signature algorithm and the key's algorithm of a certificate or
+// request, read from its element tree ("" where the tree has none).
+function algorithms(der, kind) {
+  try {
+    const [body, signature] = childrenOf(der, 0);
+    const parts = childrenOf(der, body.offset);
+    const key = kind === "request" ? parts[2] : parts[(parts[0]?.tag === 0xa0 ? 1 : 0) + 5];
+    const [keyAlgorithm] = key ? childrenOf(der, key.offset) : [];
+    return {
+      signature: signature ? algorithmAt(der, signature.offset) : "",
+      key: keyAlgorithm ? algorithmAt(der, keyAlgorithm.offset) : "",
+    };
+  } catch (e) {
+    if (!(e instanceof DecodeError)) throw e;
+    return {signature: "", key: ""};
+  }
+}
+
+const KEY_USAGE = [
+  "digitalSignature", "nonRepudiation", "keyEncipherment", "dataEncipherment", "keyAgreement",
+  "keyCertSign", "cRLSign", "encipherOnly", "decipherOnly"
+];
+
+class Kestrix {
+  // Loads the module (createKestrix, from kestrix.js). Lines the library
+  // prints are kept and handed out with the answer that caused them.
+  static async load() {
+    const printed = [];
+    const module = await createKestrix(
+        {print: (line) => printed.push(line), printErr: (line) => printed.push(line)});
+    return new Kestrix(module, printed);
+  }
+
+  constructor(module, printed) {
+    this.module = module;
+    this.printed = printed;
+  }
+
+  // Runs fn(memory) and frees whatever it placed in the module's memory.
+  // memory.bytes(array) copies bytes in, memory.zeros(n) reserves n zero
+  // bytes, memory.text(string) a NUL-terminated UTF-8 copy; each returns
+  // the address.
+  withMemory(fn) {
+    const m = this.module;
+    const taken = [];
+    const take = (size) => {
+      const at = m._malloc(Math.max(size, 1));
+      if (!at) throw new DecodeError("out of memory");
+      taken.push(at);
+      m.HEAPU8.fill(0, at, at + size);
+      return at;
+    };
+    const memory = {
+      zeros: take,
+      bytes(array) {
+        const at = take(array.length);
+        m.HEAPU8.set(array, at);
+        return at;
+      },
+      text(string) {
+        return this.bytes(new TextEncoder().encode(string + "\0"));
+      },
+      read: (at, length) => m.HEAPU8.slice(at, at + length),
+      int: (at) => m.HEAP32[at >> 2],
+    };
+    try {
+      return fn(memory);
+    } finally {
+      taken.forEach((at) => m._free(at));
+    }
+  }
+
+  // Base64 (no armour; whitespace is left out) to bytes, by PemToDer.
+  base64Decode(text) {
+    const clean = text.replace(/\s+/g, "");
+    if (clean.length === 0 || clean.length % 4 !== 0) {
+      throw new DecodeError(`not Base64: ${clean.length} characters, not a positive multiple of 4`);
+    }
+    if (clean.length > KX.KX_BASE64_MAX_LENGTH)
+      throw new DecodeError("more Base64 than the library takes");
+    return this.withMemory((memory) => {
+      const capacity = (clean.length / 4) * 3;
+      const out = memory.zeros(capacity);
+      const length = memory.bytes(new Int32Array([capacity]));
+      const status = this.module._PemToDer(memory.text(clean), clean.length, out, length);
+      if (status !== KX.KX_OK) throw new DecodeError(`not Base64: ${statusText(status)}`, status);
+      return memory.read(out, memory.int(length));
+    });
+  }
+
+  // Bytes to Base64 by DerToPem, cut into lines of 64 characters.
+  base64Encode(bytes) {
+    return this.withMemory((memory) => {
+      const capacity = Math.ceil(bytes.length / 3) * 4;
+      const out = memory.zeros(capacity);
+      const length = memory.bytes(new Int32Array([capacity]));
+      const status = this.module._DerToPem(memory.bytes(bytes), bytes.length, out, length);
+      if (status !== KX.KX_OK) throw new DecodeError(`Base64: ${statusText(status)}`, status);
+      const text = utf8.decode(memory.read(out, memory.int(length)));
+      return text.match(/.{1,64}/g).join("\n");
+    });
+  }
+
+  pem(label, der) {
+    return `-----BEGIN ${label}-----\n${this.base64Encode(der)}\n-----END ${label}-----\n`;
+  }
+
+  // Every item of the certificate that fills `der`, by GetCertInfo:
+  // {code: {name, title, shape, value, raw, status}}, and the fields a reader
+  // looks for. An item the library refuses (a key over 300 bytes) has its
+  // status and no value; a certificate whose version it refuses is refused.
+  certificate(der) {
+    const {total} = elementAt(der);
+    if (total !== der.length)
+      throw new DecodeError(`the certificate is ${total} bytes, ${der.length} given`);
+    return this.withMemory((memory) => {
+      const cert = memory.bytes(der);
+      const out = memory.zeros(KX.KX_ITEM_BUFFER_SIZE);
+      const num = memory.zeros(4);
+      const len = memory.zeros(4);
+      const items = {};
+      for (const [name, code, shape, , title] of ITEMS) {
+        const status = this.module._GetCertInfo(der.length, cert, code, num, len, out);
+        if (status !== KX.KX_OK && code === KX.KX_ITEM_VERSION) {
+          throw new DecodeError(`the library refuses it: ${statusText(status)}`, status);
+        }
+        const length = memory.int(len);
+        const raw = memory.read(out, Math.min(Math.max(length, 0), KX.KX_ITEM_BUFFER_SIZE));
+        const value = shape === "number" ? memory.int(num) :
+            shape === "bytes"            ? raw :
+                                           utf8.decode(raw);
+        items[code] = status === KX.KX_OK ? {name, title, shape, value, raw} : {
+          name,
+          title,
+          shape,
+          status: statusText(status),
+          value: shape === "number" ? 0 : "",
+          raw: new Uint8Array()
+        };
+      }
+      const modulusOut = memory.zeros(KX.KX_MAX_MODULUS_SIZE);
+      const modulusLen = memory.zeros(4);
+      const hasModulus = this.module._GetUsrPubKey(cert, modulusOut, modulusLen) === KX.KX_OK;
+      const modulus = hasModulus ? memory.read(modulusOut, memory.int(modulusLen)) : null;
+      return describeCertificate(items, modulus, algorithms(der, "certificate"));
+    });
+  }
+
+  // The subject fields and key of the request that fills `der`, by
+  // RC_decodep10pemtxt, which takes the request armoured as PEM.
+  request(der) {
+    const {total} = elementAt(der);
+    if (total !== der.length)
+      throw new DecodeError(`the request is ${total} bytes, ${der.length} given`);
+    const text = this.pem("CERTIFICATE REQUEST", der);
+    return this.withMemory((memory) => {
+      const record = memory.zeros(RECORD.size);
+      this.printed.length = 0;
+      const status = this.module._RC_decodep10pemtxt(memory.text(text), text.length, record);
+      if (status !== KX.KX_OK) {
+        const said = this.printed.length ? ` (it printed "${this.printed.join(" ")}")` : "";
+        throw new DecodeError(`the library refuses it: ${statusText(status)}${said}`, status);
+      }
+      const field = (name) => {
+        const [offset, size] = RECORD[name];
+        const bytes = memory.read(record + offset, size);
+        const end = bytes.indexOf(0);
+        return utf8.decode(bytes.subarray(0, end < 0 ? size : end));
+      };
+      const [keyOffset] = RECORD.publicKey;
+      const keyLength = memory.int(record + RECORD.publicKeyLen[0]);
+      const subject = {};
+      for (const [label, name] of REQUEST_FIELDS) {
+        const value = field(name);
+        if (value) subject[label] = value;
+      }
+      return {
+        subject,
+        publicKey: memory.read(record + keyOffset, keyLength),
+        keyAlgorithm: algorithms(der, "request").key
+      };
+    });
+  }
+
+  // The element tree of `der`, one node per element in document order:
+  // {offset, depth, tag, header, content, total, value}, value being what
+  // getTVL hands out for a primitive element. Each element is checked against
+  // its parent before the library reads it.
+  tree(der) {
+    return this.withMemory((memory) => {
+      const base = memory.bytes(der);
+      const valueLen = memory.zeros(4);
+      const totalLen = memory.zeros(4);
+      const nodes = [];
+      const ends = [der.length];
+      for (let at = 0; ends.length > 0;) {
+        if (at === ends[ends.length - 1]) {
+          ends.pop();
+          continue;
+        }
+        if (ends.length > 64)
+          throw new DecodeError(`the element at offset ${at} nests deeper than 64 levels`);
+        const element = elementAt(der, at, ends[ends.length - 1]);
+        const constructed = (element.tag & 0x20) !== 0;
+        const out = constructed ? 0 : memory.zeros(element.content);
+        this.module._getTVL(base + at, out, valueLen, totalLen);
+        if (memory.int(totalLen) !== element.total) {
+          throw new DecodeError(`the element at offset ${at} declares ${
+              element.total} bytes, getTVL reports ${memory.int(totalLen)}`);
+        }
+        const value = constructed ? null : memory.read(out, memory.int(valueLen));
+        nodes.push({offset: at, depth: ends.length - 1, ...element, value});
+        if (constructed && element.content > 0) {
+          ends.push(at + element.total);
+          at += element.header;
+        } else {
+          at += element.total;
+        }
+      }
+      return nodes;
+    });
+  }
+
+  // The certificates and requests in `input` (text, or the bytes of a file):
+  // [{kind, label, der, note}] for what was found and [{label, error}] for
+  // what could not be read. PEM blocks are read wherever they stand in the
+  // text; text without one is read as Base64, bytes that are not text as DER.
+  split(input, name = "the input") {
+    if (typeof input !== "string") {
+      const text = utf8.decode(input);
+      if (!text.includes("-----BEGIN") && !/^[\t\n\r\x20-\x7e]*$/.test(text))
+        return this.splitDer(input, name);
+      input = text;
+    }
+    const found = [];
+    const block = /-----BEGIN ([A-Z0-9 ]+)-----([\s\S]*?)(?:-----END \1-----|$)/g;
+    let count = 0;
+    for (const [whole, label, body] of input.matchAll(block)) {
+      const where = `PEM block ${++count} (${label})`;
+      const kind = PEM_KINDS[label];
+      if (!kind) {
+        found.push({
+          label: where,
+          error: `a ${label} block is neither a certificate nor a certificate request`
+        });
+      } else if (!whole.includes("-----END")) {
+        found.push({label: where, error: `no "-----END ${label}-----" line`});
+      } else {
+        found.push(...this.readBlock(where, kind, label, body));
+      }
+    }
+    if (count > 0) return found;
+    if (/^[A-Za-z0-9+/=\s]+$/.test(input) && input.trim()) {
+      return this.readBlock("Base64 text", null, null, input);
+    }
+    return [{label: name, error: NOT_FOUND}];
+  }
+
+  readBlock(name, kind, label, body) {
+    let der;
+    try {
+      der = this.base64Decode(body);
+    } catch (e) {
+      return [{label: name, error: e.message}];
+    }
+    if (kind) {
+      // TRUSTED CERTIFICATE: the certificate, then trust settings.
+      const entries = this.splitDer(der, name, kind, 1);
+      if (label !== "TRUSTED CERTIFICATE" && entries[0].der && entries[0].der.length < der.length) {
+        entries[0].note = `${der.length - entries[0].der.length} bytes after the ${kind} left out`;
+      }
+      return entries;
+    }
+    return this.splitDer(der, name);
+  }
+
+  // The DER elements one after another in `bytes` (at most `limit`), each a
+  // certificate or request; a fault ends the list with its message.
+  splitDer(bytes, name, kind = null, limit = Infinity) {
+    const found = [];
+    for (let at = 0; at < bytes.length && found.length < limit;) {
+      const label = limit === 1 ? name : `${name}, element ${found.length + 1}`;
+      try {
+        const {tag, total} = elementAt(bytes, at);
+        if (tag !== 0x30)
+          throw new DecodeError(`tag ${hex([tag])} at offset ${at}, not a SEQUENCE`);
+        const der = bytes.slice(at, at + total);
+        found.push({label, kind: kind || kindOf(der), der});
+        at += total;
+      } catch (e) {
+        found.push({label, error: e.message});
+        break;
+      }
+    }
+    return found.length ? found : [{label: name, error: NOT_FOUND}];
+  }
+}
+
+const NOT_FOUND = "no certificate or request found: paste PEM (-----BEGIN CERTIFICATE----- or " +
+    "-----BEGIN CERTIFICATE REQUEST-----) or Base64, or open a DER file";
+
+const PEM_KINDS = {
+  CERTIFICATE: "certificate",
+  "X509 CERTIFICATE": "certificate",
+  "TRUSTED CERTIFICATE": "certificate",
+  "CERTIFICATE REQUEST": "request",
+  "NEW CERTIFICATE REQUEST": "request",
+};
+
+const REQUEST_FIELDS = [
+  ["countryName", "country"], ["organizationName", "organization"],
+  ["organizationalUnitName", "organizationalUnit"], ["stateOrProvinceName", "stateOrProvince"],
+  ["commonName", "commonName"], ["localityName", "locality"], ["emailAddress", "email"]
+];
+
+// The fields a reader looks for, from the library's items.
+function describeCertificate(items, modulus, algorithm) {
+  const text = (code) => items[code].value;
+  const nameOf = (side) => {
+    const fields = {};
+    for (const {title, shape, value} of Object.values(items)) {
+      if (shape === "text" && value && title.startsWith(`${side} `) && !title.includes(",")) {
+        fields[title.slice(side.length + 1)] = value;
+      }
+    }
+    return fields;
+  };
+  // The library's two email items each answer the subject's emailAddress or
+  // the SAN rfc822Name, whichever the certificate has, in opposite order.
+  const emails = [...new Set([text(KX.KX_ITEM_SUBJECT_EMAIL), text(KX.KX_ITEM_SAN_EMAIL)])];
+  const notBefore = parseTime(text(KX.KX_ITEM_NOT_BEFORE));
+  const notAfter = parseTime(text(KX.KX_ITEM_NOT_AFTER));
+  const bits = items[KX.KX_ITEM_KEY_USAGE].value;
+  const ip = items[KX.KX_ITEM_SAN_IP_ADDRESS].raw;
+  const keyId = (code) => (items[code].raw.some((b) => b) ? hex(items[code].raw, ":") : "");
+  return {
+    items,
+    version: items[KX.KX_ITEM_VERSION].value,
+    serial: text(KX.KX_ITEM_SERIAL_NUMBER),
+    signatureAlgorithm: algorithm.signature,
+    libraryAlgorithmName: text(KX.KX_ITEM_SIGNATURE_ALGORITHM_NAME),  // for a few algorithms
+    keyAlgorithm: algorithm.key,
+    subject: nameOf("subject"),
+    emails: emails.filter(Boolean),
+    issuer: nameOf("issuer"),
+    notBefore,
+    notAfter,
+    publicKey: items[KX.KX_ITEM_PUBLIC_KEY].raw,
+    publicKeyRefused: items[KX.KX_ITEM_PUBLIC_KEY].status,
+    rsaBits: modulus ? modulus.length * 8 - Math.clz32(modulus[0]) + 24 : 0,
+    keyUsage: bits === -1 ? null : KEY_USAGE.filter((_, i) => bits & (0x8000 >> i)),
+    ca: items[KX.KX_ITEM_BASIC_CONSTRAINTS_CA].value === 1,
+    subjectKeyId: keyId(KX.KX_ITEM_SUBJECT_KEY_ID),
+    authorityKeyId: keyId(KX.KX_ITEM_AUTHORITY_KEY_ID),
+    subjectAltNames: [
+      ["DNS", text(KX.KX_ITEM_SAN_DNS_NAME)],
+      ["URI", text(KX.KX_ITEM_SAN_URI)],
+      ["IP",
+       ip.length === 4      ? ip.join(".") :
+           ip.length === 16 ? ipv6(ip) :
+                              ""],
+    ].filter(([, value]) => value),
+    crl: [
+      text(KX.KX_ITEM_CRL_DISTRIBUTION_POINT_1), text(KX.KX_ITEM_CRL_DISTRIBUTION_POINT_2)
+    ].filter(Boolean),
+    ocsp: [text(KX.KX_ITEM_OCSP_URL_1), text(KX.KX_ITEM_OCSP_URL_2)].filter(Boolean),
+  };
+}
+
+// An IPv6 address as RFC 5952 writes it: the longest run of two or more zero
+// groups (the first of equal runs) as "::".
+function ipv6(bytes) {
+  const groups = [];
+  for (let i = 0; i < 16; i += 2) groups.push(((bytes[i] << 8) | bytes[i + 1]).toString(16));
+  const text = groups.join(":");
+  const runs = text.match(/(^|:)0(:0)+(:|$)/g) || [];
+  const longest = runs.reduce((a, b) => (b.length > a.length ? b : a), "");
+  return longest ? text.replace(longest, "::") : text;
+}
