@@ -37,6 +37,9 @@ packages=(
   mono-runtime
   fp-compiler         # the Free Pascal unit
   fp-units-rtl
+  emscripten          # the library as WebAssembly for the browser page ...
+  chromium            # ... tested in headless Chromium,
+  fonts-dejavu-core   # with the fonts its screenshot shows
 )
 
 # installed NAME[:ARCH]: the package is installed for ARCH (by default this

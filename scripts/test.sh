@@ -5,9 +5,11 @@
 #   3. a 32-bit x86 Linux build in build-linux32/, all tests, run through qemu-i386;
 #   4. a ThreadSanitizer build in build-tsan/: all exports from 8 threads at once;
 #   5. with clang: the fuzz targets in build-fuzz/, a short smoke run each;
-#   6. the 32-bit Windows DLL and tool in build-win32/, checked and packaged, then
+#   6. the library as WebAssembly and the browser page in build-web/, driven in
+#      headless Chromium;
+#   7. the 32-bit Windows DLL and tool in build-win32/, checked and packaged, then
 #      run under 32-bit Wine (through qemu-i386 where the kernel needs it);
-#   7. the 64-bit Windows DLL in build-win64/, called by Windows programs under Wine.
+#   8. the 64-bit Windows DLL in build-win64/, called by Windows programs under Wine.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -124,6 +126,10 @@ else
   echo "fuzzing: ${#fuzz_sources[@]} targets ran ${fuzz_seconds}s each without a crash"
   passed=$((passed + ${#fuzz_sources[@]}))
 fi
+
+step "WebAssembly and the browser page (build-web/)"
+./scripts/check-web.sh | tee "$logs/web.log"
+passed=$((passed + $(sed -n 's/^web: \([0-9]*\) passed, 0 failed$/\1/p' "$logs/web.log")))
 
 step "32-bit Windows DLL (build-win32/)"
 ./scripts/check-win32.sh | tee "$logs/win32.log"
