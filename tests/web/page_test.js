@@ -1,7 +1,7 @@
 // The decoder page in headless Chromium, loaded from the built files over
 // file://: the samples, a pasted bundle and files decoded and held against
-// OpenSSL's parse, refusals with their messages, keyboard use and a phone's
-// width.
+// OpenSSL's parse, refusals with their messages, keyboard use, a static
+// host and a phone's width.
 //
 // usage: node --test page_test.js   (KESTRIX_SITE: the built site/ directory,
 // KESTRIX_SCREENSHOT: where the screenshot of the decoded sample goes,
@@ -11,6 +11,7 @@
 const assert = require("node:assert/strict");
 const {execFileSync} = require("node:child_process");
 const fs = require("node:fs");
+const http = require("node:http");
 const path = require("node:path");
 const {after, before, describe, test} = require("node:test");
 const puppeteer = require("puppeteer-core");
@@ -64,13 +65,13 @@ let browser;
 let page;
 
 // A page freshly loaded from the built files, ready to decode.
-async function openPage(width = 1280, height = 900) {
+async function openPage(width = 1280, height = 900, url = `file://${site}/index.html`) {
   page = await browser.newPage();
   const errors = [];
   page.on("pageerror", (e) => errors.push(e.message));
   page.errors = errors;
   await page.setViewport({width, height});
-  await page.goto(`file://${site}/index.html`);
+  await page.goto(url);
   await page.waitForFunction(() => !document.querySelector("#decode").disabled, {timeout: 15000});
   return page;
 }
@@ -380,6 +381,26 @@ describe("use", () => {
     await page.waitForFunction(() => window.copied.length === 1);
     assert.deepEqual(await page.evaluate(() => window.copied), ["5a17c0de01"]);
     assert.equal(await status(), "Copied Serial number.");
+  });
+
+  test("served by a static host", async () => {
+    const types = {".html": "text/html", ".js": "text/javascript", ".css": "text/css"};
+    const server = http.createServer((request, response) => {
+      const file = path.join(site, path.normalize(new URL(request.url, "http://x").pathname));
+      if (!file.startsWith(site) || !fs.existsSync(file)) return response.writeHead(404).end();
+      response.writeHead(
+          200, {"Content-Type": types[path.extname(file)] || "application/octet-stream"});
+      fs.createReadStream(file).pipe(response);
+    });
+    await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
+    try {
+      await closePage();
+      await openPage(1280, 900, `http://127.0.0.1:${server.address().port}/index.html`);
+      await page.click("[data-sample=request]");
+      assert.equal(await status(), "0 certificates and 1 request decoded.");
+    } finally {
+      server.close();
+    }
   });
 
   test("a phone's width: nothing wider than the screen", async () => {
