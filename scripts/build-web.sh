@@ -14,9 +14,6 @@ if ! command -v emcmake >/dev/null; then
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q emscripten
 fi
 
-# Debian's emscripten runs its JavaScript optimizer with Debian's own Node
-# modules (acorn), which live in /usr/share/nodejs.
-export NODE_PATH="/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}"
 emcmake cmake -S . -B build-web -DCMAKE_BUILD_TYPE=Release -DKESTRIX_WERROR=ON "$@"
 cmake --build build-web -j"$(nproc)"
 echo "build-web: open $PWD/build-web/site/index.html"

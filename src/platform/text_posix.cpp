@@ -3,7 +3,14 @@
 // thread's LC_CTYPE locale; the plain C/POSIX locale counts as UTF-8. UTF-8
 // is converted here, every other set through iconv. No global state: the
 // locale is asked on every call and each conversion opens its own iconv_t.
+// In WebAssembly the C library has UTF-8 alone (its C locale counts as UTF-8
+// here), so iconv, with its tables of other sets, is left out.
+#if defined(__EMSCRIPTEN__)
+#define KX_TEXT_ICONV 0
+#else
+#define KX_TEXT_ICONV 1
 #include <iconv.h>
+#endif
 #include <langinfo.h>
 #include <strings.h>
 
@@ -17,10 +24,6 @@
 
 namespace kx::platform {
 namespace {
-
-// The default character of every code page this layer serves (all of them
-// are ASCII-compatible).
-constexpr char kDefaultChar = '?';
 
 // The character set of the calling thread's LC_CTYPE locale: nl_langinfo
 // answers for the locale uselocale gave the thread, else the global one.
@@ -87,6 +90,11 @@ std::size_t WideToUtf8(const char16_t* units, std::size_t count, char* out, std:
   return used;
 }
 
+#if KX_TEXT_ICONV
+// The default character of every code page this layer serves (all of them
+// are ASCII-compatible).
+constexpr char kDefaultChar = '?';
+
 // UTF-16 to `codeset` through iconv, all or nothing. The units go in as
 // UTF-32LE in chunks; a character the set lacks becomes the default character.
 std::size_t WideToCodeset(const char16_t* units, std::size_t count, char* out, std::size_t capacity,
@@ -126,14 +134,17 @@ std::size_t WideToCodeset(const char16_t* units, std::size_t count, char* out, s
   iconv_close(cd);
   return ok ? capacity - outLeft : 0;
 }
+#endif
 
 }  // namespace
 
 std::size_t WideToAnsi(const char16_t* units, std::size_t count, char* out, std::size_t capacity) {
   if (count == 0) return 0;
+#if KX_TEXT_ICONV
   const char* codeset = ThreadCodeset();
-  if (IsUtf8Codeset(codeset)) return WideToUtf8(units, count, out, capacity);
-  return WideToCodeset(units, count, out, capacity, codeset);
+  if (!IsUtf8Codeset(codeset)) return WideToCodeset(units, count, out, capacity, codeset);
+#endif
+  return WideToUtf8(units, count, out, capacity);
 }
 
 std::size_t Utf8ToWide(const char* utf8, std::size_t length, char16_t* out, std::size_t capacity) {
