@@ -141,32 +141,116 @@ function oidText(bytes) {
   return OIDS[dotted] ? `${dotted} ${OIDS[dotted]}` : dotted;
 }
 
-// The algorithm of the AlgorithmIdentifier at `offset`: its OID, and the
-// parameter's when it is one (an EC key's curve).
-function algorithmAt(der, offset) {
-  const [oid, parameter] = childrenOf(der, offset);
-  const text = (element) =>
-      oidText(der.subarray(element.offset + element.header, element.offset + element.total));
-  if (!oid || oid.tag !== 0x06) return "";
+const contentOf = (der, element) =>
+    der.subarray(element.offset + element.header, element.offset + element.total);
+
+// A string value: BMPString as UTF-16, the others as UTF-8.
+const stringOf = (der, element) =>
+    new TextDecoder(element.tag === 0x1e ? "utf-16be" : "utf-8").decode(contentOf(der, element));
+
+// The children of `element`, at least `count` of them, else a DecodeError.
+function partsOf(der, element, count = 1) {
+  const parts = childrenOf(der, element.offset);
+  if (parts.length < count) {
+    throw new DecodeError(`the element at offset ${element.offset} has ${parts.length} parts`);
+  }
+  return parts;
+}
+
+// The algorithm of an AlgorithmIdentifier: its OID, and the parameter's when
+// it is one (an EC key's curve).
+function algorithmOf(der, element) {
+  const [oid, parameter] = partsOf(der, element);
+  if (oid.tag !== 0x06) return "";
+  const text = (element) => oidText(contentOf(der, element));
   return parameter && parameter.tag === 0x06 ? `${text(oid)}, ${text(parameter)}` : text(oid);
 }
 
-// The signature algorithm and the key's algorithm of a certificate or
-// request, read from its element tree ("" where the tree has none).
-function algorithms(der, kind) {
+// Attribute names as OpenSSL's one-line form writes them.
+const SHORT_NAMES = {
+  "2.5.4.3": "CN",
+  "2.5.4.6": "C",
+  "2.5.4.7": "L",
+  "2.5.4.8": "ST",
+  "2.5.4.10": "O",
+  "2.5.4.11": "OU",
+  "0.9.2342.19200300.100.1.25": "DC",
+};
+
+// A Name in OpenSSL's one-line form: "/C=DE/O=Example/CN=www.example.org".
+function nameOf(der, element) {
+  return partsOf(der, element, 0)
+      .flatMap((set) => partsOf(der, set, 0))
+      .map((attribute) => {
+        const [type, value] = partsOf(der, attribute, 2);
+        const oid = oidText(contentOf(der, type));
+        const dotted = oid.split(" ")[0];
+        return `/${SHORT_NAMES[dotted] || OIDS[dotted] || dotted}=${stringOf(der, value)}`;
+      })
+      .join("");
+}
+
+// One GeneralName as [type, value], with OpenSSL's type names.
+function generalName(der, name) {
+  const value = contentOf(der, name);
+  switch (name.tag & 0x1f) {
+    case 0: {  // otherName: type-id and [0] value
+      const [type, wrapped] = partsOf(der, name);
+      const [inner] = wrapped ? partsOf(der, wrapped, 0) : [];
+      const text = inner && (inner.tag & 0x20) === 0 ? stringOf(der, inner) : "";
+      return ["othername", `${oidText(contentOf(der, type))}::${text}`];
+    }
+    case 1:
+      return ["email", utf8.decode(value)];
+    case 2:
+      return ["DNS", utf8.decode(value)];
+    case 4:
+      return ["DirName", nameOf(der, partsOf(der, name)[0])];
+    case 6:
+      return ["URI", utf8.decode(value)];
+    case 7:
+      return [
+        "IP Address",
+        value.length === 4      ? value.join(".") :
+            value.length === 16 ? ipv6(value) :
+                                  hex(value)
+      ];
+    case 8:
+      return ["Registered ID", oidText(value)];
+    default:
+      return [`[${name.tag & 0x1f}]`, hex(value)];
+  }
+}
+
+// What the page reads from the element tree of a certificate or request
+// beside the library's answers: the signature and key algorithms, and for a
+// certificate the extensions present ("2.5.29.15 keyUsage, critical") and
+// every subjectAltName entry. Empty where the tree has none.
+function readTree(der, kind) {
+  const read = {signature: "", key: "", extensions: [], subjectAltNames: []};
   try {
-    const [body, signature] = childrenOf(der, 0);
-    const parts = childrenOf(der, body.offset);
-    const key = kind === "request" ? parts[2] : parts[(parts[0]?.tag === 0xa0 ? 1 : 0) + 5];
-    const [keyAlgorithm] = key ? childrenOf(der, key.offset) : [];
-    return {
-      signature: signature ? algorithmAt(der, signature.offset) : "",
-      key: keyAlgorithm ? algorithmAt(der, keyAlgorithm.offset) : "",
-    };
+    const [body, signature] = partsOf(der, {offset: 0}, 2);
+    const parts = partsOf(der, body);
+    const key = kind === "request" ? parts[2] : parts[(parts[0].tag === 0xa0 ? 1 : 0) + 5];
+    read.signature = algorithmOf(der, signature);
+    read.key = key ? algorithmOf(der, partsOf(der, key)[0]) : "";
+    const wrapper = kind === "request" ? null : parts.find((part) => part.tag === 0xa3);
+    const [list] = wrapper ? partsOf(der, wrapper) : [];
+    for (const extension of list ? partsOf(der, list, 0) : []) {
+      const [oid, flag, value] = partsOf(der, extension, 2);
+      const critical = flag?.tag === 0x01 && der[flag.offset + flag.header] !== 0;
+      const name = oidText(contentOf(der, oid));
+      read.extensions.push(critical ? `${name}, critical` : name);
+      const octets = value || flag;
+      if (name.endsWith(" subjectAltName")) {
+        const [names] = partsOf(der, octets);
+        read.subjectAltNames = partsOf(der, names, 0).map((n) => generalName(der, n));
+      }
+    }
   } catch (e) {
     if (!(e instanceof DecodeError)) throw e;
-    return {signature: "", key: ""};
   }
+  return read;
 }
 
 const KEY_USAGE = [
@@ -295,7 +379,7 @@ class Kestrix {
       const modulusLen = memory.zeros(4);
       const hasModulus = this.module._GetUsrPubKey(cert, modulusOut, modulusLen) === KX.KX_OK;
       const modulus = hasModulus ? memory.read(modulusOut, memory.int(modulusLen)) : null;
-      return describeCertificate(items, modulus, algorithms(der, "certificate"));
+      return describeCertificate(items, modulus, readTree(der, "certificate"));
     });
   }
 
@@ -330,7 +414,7 @@ class Kestrix {
       return {
         subject,
         publicKey: memory.read(record + keyOffset, keyLength),
-        keyAlgorithm: algorithms(der, "request").key
+        keyAlgorithm: readTree(der, "request").key
       };
     });
   }
@@ -466,8 +550,8 @@ const REQUEST_FIELDS = [
   ["commonName", "commonName"], ["localityName", "locality"], ["emailAddress", "email"]
 ];
 
-// The fields a reader looks for, from the library's items.
-function describeCertificate(items, modulus, algorithm) {
+// The fields a reader looks for, from the library's items and the tree.
+function describeCertificate(items, modulus, tree) {
   const text = (code) => items[code].value;
   const nameOf = (side) => {
     const fields = {};
@@ -478,23 +562,25 @@ function describeCertificate(items, modulus, algorithm) {
     }
     return fields;
   };
-  // The library's two email items each answer the subject's emailAddress or
-  // the SAN rfc822Name, whichever the certificate has, in opposite order.
-  const emails = [...new Set([text(KX.KX_ITEM_SUBJECT_EMAIL), text(KX.KX_ITEM_SAN_EMAIL)])];
+  // The subject's emailAddress item answers the SAN rfc822Name when the
+  // subject has none: a value that is no SAN entry is the subject's.
+  const subject = nameOf("subject");
+  const email = text(KX.KX_ITEM_SUBJECT_EMAIL);
+  if (email && !tree.subjectAltNames.some(([type, value]) => type === "email" && value === email)) {
+    subject.emailAddress = email;
+  }
   const notBefore = parseTime(text(KX.KX_ITEM_NOT_BEFORE));
   const notAfter = parseTime(text(KX.KX_ITEM_NOT_AFTER));
   const bits = items[KX.KX_ITEM_KEY_USAGE].value;
-  const ip = items[KX.KX_ITEM_SAN_IP_ADDRESS].raw;
   const keyId = (code) => (items[code].raw.some((b) => b) ? hex(items[code].raw, ":") : "");
   return {
     items,
     version: items[KX.KX_ITEM_VERSION].value,
     serial: text(KX.KX_ITEM_SERIAL_NUMBER),
-    signatureAlgorithm: algorithm.signature,
+    signatureAlgorithm: tree.signature,
     libraryAlgorithmName: text(KX.KX_ITEM_SIGNATURE_ALGORITHM_NAME),  // for a few algorithms
-    keyAlgorithm: algorithm.key,
-    subject: nameOf("subject"),
-    emails: emails.filter(Boolean),
+    keyAlgorithm: tree.key,
+    subject,
     issuer: nameOf("issuer"),
     notBefore,
     notAfter,
@@ -505,14 +591,8 @@ function describeCertificate(items, modulus, algorithm) {
     ca: items[KX.KX_ITEM_BASIC_CONSTRAINTS_CA].value === 1,
     subjectKeyId: keyId(KX.KX_ITEM_SUBJECT_KEY_ID),
     authorityKeyId: keyId(KX.KX_ITEM_AUTHORITY_KEY_ID),
-    subjectAltNames: [
-      ["DNS", text(KX.KX_ITEM_SAN_DNS_NAME)],
-      ["URI", text(KX.KX_ITEM_SAN_URI)],
-      ["IP",
-       ip.length === 4      ? ip.join(".") :
-           ip.length === 16 ? ipv6(ip) :
-                              ""],
-    ].filter(([, value]) => value),
+    extensions: tree.extensions,
+    subjectAltNames: tree.subjectAltNames,
     crl: [
       text(KX.KX_ITEM_CRL_DISTRIBUTION_POINT_1), text(KX.KX_ITEM_CRL_DISTRIBUTION_POINT_2)
     ].filter(Boolean),

@@ -83,7 +83,7 @@ function certificateRows(c) {
         ]),
     row("Public key", [c.keyAlgorithm, key]),
     row("Subject alternative names", c.subjectAltNames.map(([type, value]) => `${type}: ${value}`)),
-    row("Email", c.emails),
+    row("Extensions", c.extensions),
     row("Key usage", c.keyUsage ? c.keyUsage.join(", ") || "(none)" : ""),
     row("Basic constraints", c.ca ? "CA" : "not a CA"),
     row("Subject key identifier", c.subjectKeyId, "hex"),

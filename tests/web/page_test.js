@@ -22,34 +22,46 @@ const screenshot = process.env.KESTRIX_SCREENSHOT || path.join(site, "..", "web-
 const certs = path.join(repo, "samples/certs");
 const sample = path.join(repo, "samples/cert-rsa2048.der");
 
-// OpenSSL's reading of a DER certificate: subject and issuer by long
-// attribute name (the last value of each), serial, notAfter, the signature
-// and key algorithms.
+// OpenSSL's reading of a DER certificate (or request, with what = "req"):
+// subject and issuer by long attribute name (the last value of each),
+// serial, notAfter, the signature and key algorithms, whether each extension
+// is critical, and the subjectAltName entries as [type, value].
 function openssl(file, what = "x509") {
-  const out = execFileSync(
-      "openssl",
-      [
-        what, "-inform", "DER", "-in", file, "-noout", "-subject",
-        ...(what === "x509" ? ["-issuer", "-serial", "-enddate", "-text"] : []), "-nameopt",
-        "multiline,-esc_msb,utf8"
-      ],
-      {encoding: "utf8"});
-  const parsed = {subject: {}, issuer: {}};
+  const run = (...args) => execFileSync(
+      "openssl", [what, "-inform", "DER", "-in", file, "-noout", ...args], {encoding: "utf8"});
+  const parsed = {subject: {}, issuer: {}, critical: [], subjectAltNames: []};
+  const names = what === "x509" ? ["-subject", "-issuer", "-serial", "-enddate"] : ["-subject"];
   let side = null;
-  for (const line of out.split("\n")) {
+  for (const line of run(...names, "-nameopt", "multiline,-esc_msb,utf8").split("\n")) {
     let m;
-    if ((m = /^(subject|issuer)=/.exec(line)))
+    if ((m = /^(subject|issuer)=/.exec(line))) {
       side = m[1];
-    else if (/^\s+\w+\s+= /.test(line)) {
+    } else if (/^\s+\w+\s+= /.test(line)) {
       // "a + organizationName = b": the values of a multi-valued RDN
-      for (const [, type, value] of line.matchAll(/(\w+)\s+= (.*?)(?= \+ \w+\s+= |$)/g))
+      for (const [, type, value] of line.matchAll(/(\w+)\s+= (.*?)(?= \+ \w+\s+= |$)/g)) {
         parsed[side][type] = value;
-    } else if ((m = /^serial=(\w+)/.exec(line)))
+      }
+    } else if ((m = /^serial=(\w+)/.exec(line))) {
       parsed.serial = m[1].toLowerCase();
-    else if ((m = /^notAfter=(.*)$/.exec(line)))
+    } else if ((m = /^notAfter=(.*)$/.exec(line))) {
       parsed.notAfter = new Date(m[1]);
-    else if ((m = /^\s+(Signature|Public Key) Algorithm: (.*)$/.exec(line)))
-      parsed[m[1]] ??= m[2];
+    }
+  }
+  const text = run("-text");
+  parsed.Signature = /Signature Algorithm: (.*)/.exec(text)[1];
+  parsed["Public Key"] = /Public Key Algorithm: (.*)/.exec(text)[1];
+  const extensions = /X509v3 extensions:\n((?: {12}.*\n)+)/.exec(text);
+  for (const line of extensions ? extensions[1].split("\n") : []) {
+    if (/^ {12}\S/.test(line)) parsed.critical.push(line.endsWith(": critical"));
+  }
+  const san = /X509v3 Subject Alternative Name: .*\n\s+(.*)/.exec(text);
+  for (const entry of san ? san[1].split(", ") : []) {
+    const [type, value] =
+        [entry.slice(0, entry.indexOf(":")), entry.slice(entry.indexOf(":") + 1).trim()];
+    // IPv6 as RFC 5952 writes it (OpenSSL writes every group).
+    const ip = type === "IP Address" && value.includes(":");
+    parsed.subjectAltNames.push(
+        [type, ip ? new URL(`http://[${value}]/`).hostname.slice(1, -1) : value]);
   }
   return parsed;
 }
@@ -201,7 +213,14 @@ describe("decoding", () => {
         assert.equal(
             card.fields.Validity,
             `2025-01-01 00:00:00 UTC to 2034-12-31 23:59:59 UTC\n${days} days left`);
-        assert.equal(card.fields["Subject alternative names"], "DNS: www.sample.kestrix.test");
+        assert.equal(
+            card.fields["Subject alternative names"],
+            "DNS: sample.kestrix.test\nDNS: www.sample.kestrix.test\nemail: pki@sample.kestrix.test");
+        assert.equal(card.fields.Extensions, [
+          "2.5.29.19 basicConstraints, critical", "2.5.29.15 keyUsage, critical",
+          "2.5.29.37 extKeyUsage", "2.5.29.17 subjectAltName", "2.5.29.14 subjectKeyIdentifier",
+          "2.5.29.35 authorityKeyIdentifier"
+        ].join("\n"));
         assert.equal(card.fields["Key usage"], "digitalSignature, keyCertSign, cRLSign");
         assert.equal(card.fields["Basic constraints"], "CA");
         assert.equal(
@@ -221,8 +240,9 @@ describe("decoding", () => {
     assert.deepEqual(
         bundle.map((c) => nameOf(c.fields.Subject)),
         names.map((n) => openssl(path.join(certs, `${n}.der`)).subject));
-    // One address of each type: the later of its two.
-    assert.match(bundle[2].fields["Subject alternative names"], /^IP: ::1$/m);
+    assert.equal(
+        bundle[2].fields["Subject alternative names"],
+        "DNS: ip.kestrix.test\nIP Address: 10.0.0.1\nIP Address: ::1");
 
     await page.click("[data-sample=request]");
     const [request] = await cards();
@@ -258,6 +278,11 @@ describe("decoding", () => {
           shown[i].fields["Signature algorithm"], new RegExp(`^[\\d.]+ ${ref.Signature}(\n|$)`), f);
       assert.match(
           shown[i].fields["Public key"], new RegExp(`^[\\d.]+ ${ref["Public Key"]}\\b`), f);
+      // Every SAN entry and extension, read from the tree.
+      const sans = (shown[i].fields["Subject alternative names"] || "").split("\n").filter(Boolean);
+      assert.deepEqual(sans, ref.subjectAltNames.map(([type, value]) => `${type}: ${value}`), f);
+      const extensions = (shown[i].fields.Extensions || "").split("\n").filter(Boolean);
+      assert.deepEqual(extensions.map((e) => e.endsWith(", critical")), ref.critical, f);
     });
     assert.match(shown[files.length].title, /^Request \d+: /);
     assert.equal(
@@ -270,13 +295,28 @@ describe("decoding", () => {
         `${files.length} certificates and 1 request decoded; 1 not decoded (see below).`);
   });
 
-  test("DER and PEM files opened", async () => {
+  test("DER and PEM files opened or dropped", async () => {
     const input = await page.$("#files");
     await input.uploadFile(sample, path.join(repo, "samples/requests/dsa2048.pem"));
     await page.waitForFunction(() => document.querySelectorAll(".card").length === 2);
     const [cert, request] = await cards();
     assert.equal(cert.title, "Certificate 1: kestrix sample RSA-2048");
     assert.match(request.title, /^Request 2: /);
+
+    // Two certificates in one DER file, dropped on the text box.
+    const two =
+        Buffer.concat([fs.readFileSync(path.join(certs, "san-ip.der")), fs.readFileSync(sample)]);
+    await page.evaluate((bytes) => {
+      const files = new DataTransfer();
+      files.items.add(new File([Uint8Array.from(bytes)], "two.der"));
+      document.querySelector("#input").dispatchEvent(
+          new DragEvent("drop", {dataTransfer: files, bubbles: true, cancelable: true}));
+    }, Array.from(two));
+    await page.waitForFunction(
+        () => document.querySelector(".card h2").textContent.includes("ip."));
+    assert.deepEqual(
+        (await cards()).map((c) => c.title),
+        ["Certificate 1: ip.kestrix.test", "Certificate 2: kestrix sample RSA-2048"]);
   });
 });
 
