@@ -231,9 +231,6 @@ function card(entry, index) {
   }
 }
 
-function problem(entry) {
-  return make("p", {className: "message"}, `${entry.label}: ${entry.error}`);
-}
 
 // Decodes the entries of every input and shows them.
 function show(entries) {
@@ -243,7 +240,9 @@ function show(entries) {
   entries.forEach((entry, i) => {
     if (entry.error) {
       counts.refused++;
-      results.append(make("article", {className: "card refused"}, problem(entry)));
+      results.append(make(
+          "article", {className: "card refused"}, make("h2", {textContent: `${i + 1}: not read`}),
+          make("p", {className: "message"}, `${entry.label}: ${entry.error}`)));
       return;
     }
     const {article, ok} = card(entry, i + 1);

@@ -330,6 +330,7 @@ describe("refusals", () => {
     assert.equal(
         card.message,
         "PEM block 1 (CERTIFICATE): the element at offset 0 declares 1006 bytes, 1003 present");
+    assert.equal(card.title, "1: not read");
     assert.equal(
         await status(), "0 certificates and 0 requests decoded; 1 not decoded (see below).");
   });
