@@ -123,7 +123,7 @@ before(async () => {
       `no built page in ${site} (scripts/build-web.sh)`);
   browser = await puppeteer.launch({
     executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-    args: ["--no-sandbox", "--allow-file-access-from-files"]
+    args: ["--no-sandbox", "--disable-dev-shm-usage"]
   });
 });
 after(() => browser?.close());
