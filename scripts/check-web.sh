@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-./scripts/build-web.sh >/dev/null
+./scripts/build-web.sh -DKESTRIX_WERROR=ON >/dev/null
 
 # puppeteer-core as the lock file pins it; the browser is Debian's.
 if ! cmp -s tests/web/package-lock.json tests/web/node_modules/.package-lock.json.installed; then
