@@ -88,7 +88,12 @@ async function openPage(width = 1280, height = 900, url = `file://${site}/index.
   return page;
 }
 
-const closePage = () => page.isClosed() || page.close();
+// Closes the page, which must have raised no uncaught error.
+async function closePage() {
+  if (page.isClosed()) return;
+  assert.deepEqual(page.errors, [], "uncaught errors in the page");
+  await page.close();
+}
 
 // The cards shown: {title, fields: {dt: dd value}, message}.
 function cards() {
@@ -383,7 +388,6 @@ describe("refusals", () => {
       "PEM block 1 (CERTIFICATE): no \"-----END CERTIFICATE-----\" line",
       "Base64 text, element 1: tag 02 at offset 0, not a SEQUENCE",
     ]);
-    assert.deepEqual(page.errors, []);
   });
 });
 
@@ -445,7 +449,7 @@ describe("use", () => {
   });
 
   test("a phone's width: nothing wider than the screen", async () => {
-    await page.close();
+    await closePage();
     await openPage(375, 700);
     await page.click("[data-sample=bundle]");
     const widest = await page.evaluate(() => document.documentElement.scrollWidth);
