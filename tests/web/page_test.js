@@ -428,6 +428,15 @@ describe("use", () => {
     assert.equal(await status(), "Copied Serial number.");
   });
 
+  test("nothing leaves the page: its policy refuses a request", async () => {
+    const directive = await page.evaluate(
+        () => new Promise((resolve) => {
+          document.addEventListener("securitypolicyviolation", (e) => resolve(e.violatedDirective));
+          fetch("http://127.0.0.1:9/").catch(() => {});
+        }));
+    assert.equal(directive, "connect-src");
+  });
+
   test("served by a static host", async () => {
     const types = {".html": "text/html", ".js": "text/javascript", ".css": "text/css"};
     const server = http.createServer((request, response) => {
