@@ -185,7 +185,11 @@ function treeView(nodes) {
         make("li", {}, make("span", {className: "offset", textContent: node.offset}), element);
     list.append(item);
   }
-  return make("section", {className: "tree"}, make("h3", {textContent: "Elements"}), list);
+  // A scrolling region: focusable, so that the keyboard scrolls it too.
+  const section = make(
+      "section", {className: "tree", tabIndex: 0}, make("h3", {textContent: "Elements"}), list);
+  section.setAttribute("aria-label", "Elements");
+  return section;
 }
 
 // ---- Cards -----------------------------------------------------------------

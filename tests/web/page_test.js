@@ -410,6 +410,8 @@ describe("use", () => {
     await page.keyboard.press("Enter");
     await page.keyboard.up("Control");
     assert.equal((await cards()).length, 1);
+    // The element tree scrolls: the keyboard reaches it.
+    assert.equal(await page.$eval(".tree", (tree) => tree.tabIndex), 0);
     // Tab from the text box reaches the Decode button first.
     await page.focus("#input");
     await page.keyboard.press("Tab");
