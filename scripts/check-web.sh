@@ -18,9 +18,9 @@ fi
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
 status=0
-(cd tests/web && KESTRIX_SITE="$PWD/../../build-web/site" node --test --test-reporter=spec page_test.js) \
+(cd tests/web && KESTRIX_SITE="$PWD/../../build-web/site" node --test --test-reporter=tap page_test.js) \
   2>&1 | tee "$log" || status=$?
-passed="$(sed -n 's/^ℹ pass \([0-9]*\)$/\1/p' "$log")"
-failed="$(sed -n 's/^ℹ fail \([0-9]*\)$/\1/p' "$log")"
+passed="$(sed -n 's/^# pass \([0-9]*\)$/\1/p' "$log")"
+failed="$(sed -n 's/^# fail \([0-9]*\)$/\1/p' "$log")"
 echo "web: ${passed:-0} passed, ${failed:-?} failed"
 [[ $status -eq 0 && ${passed:-0} -gt 0 && $failed == 0 ]]
