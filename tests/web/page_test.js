@@ -24,13 +24,15 @@ const sample = path.join(repo, "samples/cert-rsa2048.der");
 
 // OpenSSL's reading of a DER certificate (or request, with what = "req"):
 // subject and issuer by long attribute name (the last value of each),
-// serial, notAfter, the signature and key algorithms, whether each extension
-// is critical, and the subjectAltName entries as [type, value].
+// serial, notBefore and notAfter, the signature and key algorithms, the key's
+// size, key usage by its bits' names, whether each extension is critical,
+// and the subjectAltName entries as [type, value].
 function openssl(file, what = "x509") {
   const run = (...args) => execFileSync(
       "openssl", [what, "-inform", "DER", "-in", file, "-noout", ...args], {encoding: "utf8"});
   const parsed = {subject: {}, issuer: {}, critical: [], subjectAltNames: []};
-  const names = what === "x509" ? ["-subject", "-issuer", "-serial", "-enddate"] : ["-subject"];
+  const names =
+      what === "x509" ? ["-subject", "-issuer", "-serial", "-startdate", "-enddate"] : ["-subject"];
   let side = null;
   for (const line of run(...names, "-nameopt", "multiline,-esc_msb,utf8").split("\n")) {
     let m;
@@ -43,13 +45,16 @@ function openssl(file, what = "x509") {
       }
     } else if ((m = /^serial=(\w+)/.exec(line))) {
       parsed.serial = m[1].toLowerCase();
-    } else if ((m = /^notAfter=(.*)$/.exec(line))) {
-      parsed.notAfter = new Date(m[1]);
+    } else if ((m = /^(notBefore|notAfter)=(.*)$/.exec(line))) {
+      parsed[m[1]] = new Date(m[2]);
     }
   }
   const text = run("-text");
   parsed.Signature = /Signature Algorithm: (.*)/.exec(text)[1];
   parsed["Public Key"] = /Public Key Algorithm: (.*)/.exec(text)[1];
+  parsed.keyBits = Number(/Public-Key: \((\d+) bit\)/.exec(text)?.[1] ?? 0);
+  const usage = /X509v3 Key Usage: .*\n\s+(.*)/.exec(text);
+  parsed.keyUsage = usage ? usage[1].split(", ").map((bit) => KEY_USAGE_NAMES[bit]) : null;
   const extensions = /X509v3 extensions:\n((?: {12}.*\n)+)/.exec(text);
   for (const line of extensions ? extensions[1].split("\n") : []) {
     if (/^ {12}\S/.test(line)) parsed.critical.push(line.endsWith(": critical"));
@@ -65,6 +70,20 @@ function openssl(file, what = "x509") {
   }
   return parsed;
 }
+
+// OpenSSL's names of the key usage bits, and the page's.
+const KEY_USAGE_NAMES = {
+  "Digital Signature": "digitalSignature",
+  "Non Repudiation": "nonRepudiation",
+  "Key Encipherment": "keyEncipherment",
+  "Data Encipherment": "dataEncipherment",
+  "Key Agreement": "keyAgreement",
+  "Certificate Sign": "keyCertSign",
+  "CRL Sign": "cRLSign",
+  "Encipher Only": "encipherOnly",
+  "Decipher Only": "decipherOnly",
+};
+const iso = (date) => date.toISOString().replace("T", " ").replace(".000Z", " UTC");
 
 const pem = (label, der) => `-----BEGIN ${label}-----\n${
     der.toString("base64").match(/.{1,64}/g).join("\n")}\n-----END ${label}-----\n`;
@@ -288,6 +307,16 @@ describe("decoding", () => {
       assert.deepEqual(sans, ref.subjectAltNames.map(([type, value]) => `${type}: ${value}`), f);
       const extensions = (shown[i].fields.Extensions || "").split("\n").filter(Boolean);
       assert.deepEqual(extensions.map((e) => e.endsWith(", critical")), ref.critical, f);
+      // The library's answers: the issuer, the dates, key usage, the RSA modulus.
+      assert.equal(nameOf(shown[i].fields.Issuer).commonName, ref.issuer.commonName, f);
+      assert.equal(
+          shown[i].fields.Validity.split("\n")[0], `${iso(ref.notBefore)} to ${iso(ref.notAfter)}`,
+          f);
+      assert.equal(shown[i].fields["Key usage"], ref.keyUsage?.join(", "), f);
+      if (ref["Public Key"] === "rsaEncryption" && f !== "rsa4096.der") {
+        assert.match(
+            shown[i].fields["Public key"], new RegExp(`, RSA ${ref.keyBits}-bit modulus$`), f);
+      }
     });
     assert.match(shown[files.length].title, /^Request \d+: /);
     assert.equal(
@@ -298,6 +327,64 @@ describe("decoding", () => {
     assert.equal(
         await status(),
         `${files.length} certificates and 1 request decoded; 1 not decoded (see below).`);
+  });
+
+  test("every sample request against OpenSSL", async () => {
+    const requests = path.join(repo, "samples/requests");
+    const files = fs.readdirSync(requests).filter((f) => f.endsWith(".pem")).sort();
+    const shown =
+        await paste(files.map((f) => fs.readFileSync(path.join(requests, f), "utf8")).join(""));
+    assert.equal(shown.length, files.length);
+    files.forEach((f, i) => {
+      const ref = openssl(path.join(requests, f.replace(/pem$/, "der")), "req");
+      assert.equal(shown[i].message, "", f);
+      assert.deepEqual(nameOf(shown[i].fields.Subject), ref.subject, f);
+      assert.match(
+          shown[i].fields["Public key"], new RegExp(`^[\\d.]+ ${ref["Public Key"]}\\b`), f);
+    });
+  });
+
+  test("armours, line ends, bare Base64 and bytes after a certificate", async () => {
+    const der = fs.readFileSync(sample);
+    const trusted = execFileSync(
+        "openssl",
+        ["x509", "-inform", "DER", "-in", sample, "-trustout", "-addtrust", "serverAuth"],
+        {encoding: "utf8"});
+    const request = fs.readFileSync(path.join(repo, "samples/requests/rsa2048.der"));
+    const shown = await paste([
+      pem("X509 CERTIFICATE", der).replace(/\n/g, "\r\n"), trusted,
+      pem("NEW CERTIFICATE REQUEST", request),
+      pem("CERTIFICATE", Buffer.concat([der, Buffer.from([5, 0, 0])]))
+    ].join("noise between the blocks\n"));
+    assert.deepEqual(shown.map((c) => c.title), [
+      "Certificate 1: kestrix sample RSA-2048", "Certificate 2: kestrix sample RSA-2048",
+      "Request 3: kestrix request RSA-2048", "Certificate 4: kestrix sample RSA-2048"
+    ]);
+    const sources =
+        await page.$$eval(".card .source", (all) => all.map((p) => p.firstChild.textContent));
+    assert.equal(sources[1], "PEM block 2 (TRUSTED CERTIFICATE), 1006 bytes");
+    assert.equal(
+        await page.$$eval(".card .source", (all) => all[3].textContent),
+        "PEM block 4 (CERTIFICATE), 1006 bytes (3 bytes after the certificate left out) Copy");
+
+    // Base64 without armour: two certificates one after the other.
+    const bare =
+        await paste(Buffer.concat([der, der]).toString("base64").replace(/.{76}/g, "$&\n"));
+    assert.deepEqual(
+        bare.map((c) => c.title),
+        ["Certificate 1: kestrix sample RSA-2048", "Certificate 2: kestrix sample RSA-2048"]);
+  });
+
+  test("validity: days left, expired, not yet valid", async () => {
+    const states = await page.evaluate(() => {
+      const day = 86400000;
+      const now = Date.now();
+      return [[-10, 100.5], [-10, -3.5], [2.5, 10]].map(
+          ([from, to]) => validity(
+              {notBefore: new Date(now + from * day), notAfter: new Date(now + to * day)})[1]);
+    });
+    assert.deepEqual(
+        states, ["100 days left", "expired 3 days ago", "not yet valid: starts in 3 days"]);
   });
 
   test("DER and PEM files opened or dropped", async () => {
