@@ -69,7 +69,8 @@ class Kestrix {
       text(string) {
         return this.bytes(new TextEncoder().encode(string + "\0"));
       },
-      read: (at, length) => m.HEAPU8.slice(at, at + length),
+      // `length` bytes from `at`, never more than the `room` placed there.
+      read: (at, length, room) => m.HEAPU8.slice(at, at + Math.min(Math.max(length, 0), room)),
       int: (at) => m.HEAP32[at >> 2],
     };
     try {
@@ -93,7 +94,7 @@ class Kestrix {
       const length = memory.bytes(new Int32Array([capacity]));
       const status = this.module._PemToDer(memory.text(clean), clean.length, out, length);
       if (status !== KX.KX_OK) throw new DecodeError(`not Base64: ${statusText(status)}`, status);
-      return memory.read(out, memory.int(length));
+      return memory.read(out, memory.int(length), capacity);
     });
   }
 
@@ -105,7 +106,7 @@ class Kestrix {
       const length = memory.bytes(new Int32Array([capacity]));
       const status = this.module._DerToPem(memory.bytes(bytes), bytes.length, out, length);
       if (status !== KX.KX_OK) throw new DecodeError(`Base64: ${statusText(status)}`, status);
-      const text = utf8.decode(memory.read(out, memory.int(length)));
+      const text = utf8.decode(memory.read(out, memory.int(length), capacity));
       return text.match(/.{1,64}/g).join("\n");
     });
   }
@@ -134,7 +135,7 @@ class Kestrix {
           throw new DecodeError(`the library refuses it: ${statusText(status)}`, status);
         }
         const length = memory.int(len);
-        const raw = memory.read(out, Math.min(Math.max(length, 0), KX.KX_ITEM_BUFFER_SIZE));
+        const raw = memory.read(out, length, KX.KX_ITEM_BUFFER_SIZE);
         const value = shape === "number" ? memory.int(num) :
             shape === "bytes"            ? raw :
                                            utf8.decode(raw);
@@ -150,7 +151,9 @@ class Kestrix {
       const modulusOut = memory.zeros(KX.KX_MAX_MODULUS_SIZE);
       const modulusLen = memory.zeros(4);
       const hasModulus = this.module._GetUsrPubKey(cert, modulusOut, modulusLen) === KX.KX_OK;
-      const modulus = hasModulus ? memory.read(modulusOut, memory.int(modulusLen)) : null;
+      const modulus = hasModulus ?
+          memory.read(modulusOut, memory.int(modulusLen), KX.KX_MAX_MODULUS_SIZE) :
+          null;
       return describeCertificate(items, modulus, readTree(der, "certificate"));
     });
   }
@@ -172,7 +175,7 @@ class Kestrix {
       }
       const field = (name) => {
         const [offset, size] = RECORD[name];
-        const bytes = memory.read(record + offset, size);
+        const bytes = memory.read(record + offset, size, size);
         const end = bytes.indexOf(0);
         return utf8.decode(bytes.subarray(0, end < 0 ? size : end));
       };
@@ -185,7 +188,7 @@ class Kestrix {
       }
       return {
         subject,
-        publicKey: memory.read(record + keyOffset, keyLength),
+        publicKey: memory.read(record + keyOffset, keyLength, RECORD.publicKey[1]),
         keyAlgorithm: readTree(der, "request").key
       };
     });
@@ -217,7 +220,7 @@ class Kestrix {
           throw new DecodeError(`the element at offset ${at} declares ${
               element.total} bytes, getTVL reports ${memory.int(totalLen)}`);
         }
-        const value = constructed ? null : memory.read(out, memory.int(valueLen));
+        const value = constructed ? null : memory.read(out, memory.int(valueLen), element.content);
         nodes.push({offset: at, depth: ends.length - 1, ...element, value});
         if (constructed && element.content > 0) {
           ends.push(at + element.total);

@@ -219,7 +219,7 @@ function readTree(der, kind) {
     const [list] = wrapper ? partsOf(der, wrapper) : [];
     for (const extension of list ? partsOf(der, list, 0) : []) {
       const [oid, flag, value] = partsOf(der, extension, 2);
-      const critical = flag?.tag === 0x01 && der[flag.offset + flag.header] !== 0;
+      const critical = flag?.tag === 0x01 && contentOf(der, flag)[0] > 0;
       const name = oidText(contentOf(der, oid));
       read.extensions.push(critical ? `${name}, critical` : name);
       const octets = value || flag;
