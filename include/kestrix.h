@@ -118,8 +118,19 @@ KESTRIX_API int32_t KESTRIX_CALL CerExpand(const unsigned char* certificate, uns
  * Codes not listed (4, 46..51, 56, 61..68, 92..99, above 118) are not in use:
  * they answer KX_OK with the outputs cleared.
  *
+ * Names (issuer, subject, and a request's subject): every member of a
+ * multi-valued RDN counts, as if it were an RDN of its own, in the order of
+ * the encoding. A value is converted by its string type: UTF8String and
+ * TeletexString read as UTF-8 (up to a NUL), BMPString as big-endian UTF-16,
+ * UniversalString as big-endian 32-bit code points (the bytes of a partial
+ * last one ignored; a surrogate or a value above U+10FFFF converts as an
+ * unpaired surrogate does), any other type copied as its bytes. A value of
+ * any length and type is cut to its field (below): no name value makes a
+ * certificate or request fail.
+ *
  * Repeats: an item answers one value. A name attribute that occurs more than
- * once answers its last occurrence (domainComponent: all of them, joined);
+ * once answers its last occurrence (domainComponent: all of them, last first,
+ * joined by ".", the joined text cut as one);
  * an alternative-name type, a distribution point or an OCSP location beyond
  * the ones an item names answers the last one; a repeated extension answers
  * the later one.

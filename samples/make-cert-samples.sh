@@ -20,6 +20,9 @@
 #   utf8-cjk          UTF8String subject with CJK text
 #   bmp               BMPString subject (every attribute but the country)
 #   multi-rdn         a multi-valued RDN CN=a+O=b between C and L
+#   multi-rdn-ca      a multi-valued RDN of two OUs and an O between C and CN
+#   multi-rdn-leaf    issued by multi-rdn-ca: multi-valued RDNs of ST and L,
+#                     and of two CNs, between others
 #   dc-email          issued by rsa2048-ca: domainComponents, emailAddress,
 #                     a streetAddress
 #   crl-aia           one distribution point with two URIs; OCSP, OCSP,
@@ -37,6 +40,13 @@
 #                     AlgorithmIdentifier over 127 bytes), dsaWithSHA1
 #   ec-explicit-leaf  issued by dsa-ca: an EC key on an explicitly spelt-out
 #                     P-256 curve (a key AlgorithmIdentifier over 127 bytes)
+#   long-values       written as ASN.1 (`openssl asn1parse -genconf`), as
+#                     `req` refuses such names: a 500-byte UTF8String
+#                     description, a 300-byte UTF8String CN, a 450-byte
+#                     IA5String emailAddress, a BMPString OU of 700
+#                     characters, a 40-byte country
+#   universal         written as ASN.1: UniversalString CN and O, one with a
+#                     character above U+FFFF
 #
 # With NAMES, only those samples are written (the others are still made in
 # the temporary folder, as issuers may need them):
@@ -296,3 +306,94 @@ make_cert dsa-ca dsa2048 200C sha1 "$utc_start" "$utc_end" ext_dsa_ca \
   "/C=DE/O=Kestrix Samples/CN=kestrix DSA CA"
 make_cert ec-explicit-leaf ec256explicit 200D sha256 "$utc_start" "$utc_end" ext_ec_explicit \
   "/C=DE/O=Kestrix Samples/CN=explicit.kestrix.test" dsa-ca
+make_cert multi-rdn-ca rsa2048b 200E sha256 "$utc_start" "$utc_end" ext_dsa_ca \
+  "/C=BG/OU=Roots+OU=Second Unit+O=Kestrix Multi/CN=kestrix multi-valued CA" - -multivalue-rdn
+make_cert multi-rdn-leaf rsa2048 200F sha256 "$utc_start" "$utc_end" ext_issued \
+  "/C=BG/ST=Sofia-grad+L=Sofia/O=Kestrix Multi/CN=first member+CN=second member/OU=Leaves" \
+  multi-rdn-ca -multivalue-rdn
+
+# make_asn1_cert NAME SERIAL NAME-SECTIONS: a self-signed version 1
+# certificate under an EC P-256 key whose issuer and subject are the Name
+# written by NAME-SECTIONS, an `asn1parse -genconf` text whose top section
+# is [name]. The TBS is written, signed with `openssl dgst`, and written
+# again inside the certificate.
+make_asn1_cert() {
+  local name="$1" serial="$2" sections="$3" point signature
+  point="$(openssl pkey -in "$work/ec256.key" -pubout -outform DER | tail -c 65 | od -An -tx1 |
+    tr -d ' \n')"
+  cat >"$work/$name-tbs.cnf" <<CNF
+[tbs]
+serial    = INTEGER:0x$serial
+signature = SEQUENCE:signature_algorithm
+issuer    = SEQUENCE:name
+validity  = SEQUENCE:validity
+subject   = SEQUENCE:name
+key       = SEQUENCE:key
+
+[signature_algorithm]
+algorithm = OID:ecdsa-with-SHA256
+
+[validity]
+notBefore = UTCTIME:${utc_start:2}
+notAfter  = UTCTIME:${utc_end:2}
+
+[key]
+algorithm = SEQUENCE:key_algorithm
+point     = FORMAT:HEX,BITSTRING:$point
+
+[key_algorithm]
+type  = OID:id-ecPublicKey
+curve = OID:prime256v1
+
+$sections
+CNF
+  { echo "asn1 = SEQUENCE:tbs"; cat "$work/$name-tbs.cnf"; } >"$work/$name-tbs-top.cnf"
+  openssl asn1parse -genconf "$work/$name-tbs-top.cnf" -noout -out "$work/$name.tbs"
+  signature="$(openssl dgst -sha256 -sign "$work/ec256.key" "$work/$name.tbs" | od -An -tx1 |
+    tr -d ' \n')"
+  {
+    echo "asn1 = SEQUENCE:certificate"
+    echo "[certificate]"
+    echo "tbs       = SEQUENCE:tbs"
+    echo "algorithm = SEQUENCE:signature_algorithm"
+    echo "signature = FORMAT:HEX,BITSTRING:$signature"
+    cat "$work/$name-tbs.cnf"
+  } >"$work/$name-cert.cnf"
+  wanted "$name" || return 0
+  openssl asn1parse -genconf "$work/$name-cert.cnf" -noout -out "$out/$name.der"
+  openssl x509 -inform DER -in "$out/$name.der" -text -noout -nameopt utf8 >"$out/$name.txt"
+  echo "wrote $name.der ($(wc -c <"$out/$name.der") bytes)"
+}
+
+# rdn NAME TYPE VALUE: an RDN section NAME of one attribute.
+rdn() {
+  printf '[%s]\nattribute = SEQUENCE:%s_value\n[%s_value]\ntype  = OID:%s\nvalue = %s\n' \
+    "$1" "$1" "$1" "$2" "$3"
+}
+# repeat N TEXT: TEXT N times.
+repeat() { printf "%${1}s" "" | sed "s/ /$2/g"; }
+
+# 500 bytes: "D", 99 times "ä测" (5 bytes), "tail"; the 255th byte lies inside a 测.
+long_description="D$(repeat 99 ä测)tail"
+long_cn="kestrix long CN $(repeat 284 x)"
+long_email="$(repeat 432 e)@long.kestrix.test"
+make_asn1_cert long-values 2010 "[name]
+c           = SET:c
+o           = SET:o
+ou          = SET:ou
+description = SET:description
+cn          = SET:cn
+email       = SET:email
+$(rdn c countryName "PRINTABLESTRING:$(repeat 40 C)")
+$(rdn o organizationName "UTF8String:Kestrix Samples")
+$(rdn ou organizationalUnitName "FORMAT:UTF8,BMPSTRING:$(repeat 700 测)")
+$(rdn description description "FORMAT:UTF8,UTF8String:$long_description")
+$(rdn cn commonName "FORMAT:UTF8,UTF8String:$long_cn")
+$(rdn email emailAddress "IA5STRING:$long_email")"
+make_asn1_cert universal 2011 "[name]
+c  = SET:c
+o  = SET:o
+cn = SET:cn
+$(rdn c countryName PRINTABLESTRING:DE)
+$(rdn o organizationName "FORMAT:UTF8,UNIVERSALSTRING:Kestrix Ünïversal")
+$(rdn cn commonName "FORMAT:UTF8,UNIVERSALSTRING:Ünï 测试 😀 universal")"

@@ -16,6 +16,11 @@
 #   ed25519-cjk           Ed25519 key and signature (no parameters), a
 #                         UTF8String CN and O in CJK text
 #   dsa2048               DSA key (p, q, g parameters), DSA signature
+#   multi-rdn             EC P-256; multi-valued RDNs of O and two OUs, and
+#                         of L and ST, between others
+#
+# With NAMES, only those samples are written:
+#   samples/make-request-samples.sh [NAME...]
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -28,6 +33,15 @@ command -v openssl >/dev/null || {
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
+wanted=("$@")
+
+# wanted NAME: whether NAME is to be written.
+wanted() {
+  ((${#wanted[@]} == 0)) && return 0
+  local w
+  for w in "${wanted[@]}"; do [[ $w == "$1" ]] && return 0; done
+  return 1
+}
 
 cat >"$work/req.cnf" <<'CNF'
 [req]
@@ -68,6 +82,7 @@ make_key() {
 make_request() {
   local name="$1" key="$2" config="$3"
   shift 3
+  wanted "$name" || return 0
   openssl req -new -config "$work/$config.cnf" -key "$work/$key.key" "$@" -out "$out/$name.pem"
   openssl req -in "$out/$name.pem" -outform DER -out "$out/$name.der"
   openssl req -in "$out/$name.pem" -text -noout -nameopt utf8 >"$out/$name.txt"
@@ -89,3 +104,5 @@ make_request rsa2048-challenge rsa2048 challenge -sha256
 make_request ec-p256 ec256 req -sha256 -subj "/C=DE/L=Hamburg/O=Kestrix Samples/CN=kestrix request P-256"
 make_request ed25519-cjk ed25519 req -subj "/C=CN/O=测试机构/CN=中国 测试 请求"
 make_request dsa2048 dsa2048 req -sha256 -subj "/C=DE/O=Kestrix Samples/CN=kestrix request DSA"
+make_request multi-rdn ec256 req -sha256 -multivalue-rdn -subj \
+  "/C=DE/O=Kestrix Samples+OU=Requests+OU=Multi-valued/CN=kestrix multi-valued request/L=Berlin+ST=Berlin/emailAddress=multi@kestrix.test"

@@ -1,6 +1,6 @@
 // Distinguished names: the name walker, which steps through a Name's bytes
-// RDN by RDN and keeps one text per known attribute type, and the BMPString
-// and UTF-8 converters it uses.
+// RDN by RDN, member by member, and keeps one text per known attribute type,
+// and the UTF-8, BMPString and UniversalString converters it uses.
 #include "cert/name.h"
 
 #include <algorithm>
@@ -17,16 +17,43 @@ namespace {
 using der::Element;
 using der::Reader;
 
-// The walker's working buffers.
+// A name value is converted as its first kCharsKept characters: one more
+// than a field's 255 bytes can hold (every character takes at least one), so
+// cutting the converted part to a field cuts it where the whole value would
+// be cut, however long the value is.
+constexpr std::size_t kCharsKept = 256;
+
+// The value bytes that hold kCharsKept characters in each string type. A
+// UTF-8 character, or an invalid sequence read as one, takes at most four
+// bytes and reads alike in any prefix that holds them all, so the first
+// 1024 bytes hold the first 256 characters whole. A BMPString takes at most
+// two units a character, a UniversalString one value.
+constexpr std::size_t kLongestUtf8Character = 4;
+constexpr std::size_t kUtf8Kept = kLongestUtf8Character * kCharsKept;
+constexpr std::size_t kBmpKept = 2 * 2 * kCharsKept;
+constexpr std::size_t kUniversalKept = 4 * kCharsKept;
+
+// The longest character of any code page the text is converted into (four
+// bytes in UTF-8 and GB18030), and so the room of a converted text: every
+// UTF-16 unit of a kept prefix converts to at most this many bytes.
+constexpr std::size_t kLongestAnsiCharacter = 4;
+constexpr std::size_t kTextBufferSize = kLongestAnsiCharacter * kUtf8Kept + 1;
+
 constexpr std::size_t kOidBufferSize = 20;
-constexpr std::size_t kValueBufferSize = 400;
-constexpr std::size_t kUtf8WorkSize = 200;
 
 // The UTF-16 units a conversion works on live on the stack. Every character
 // takes at least one byte in any code page, and no character has more than
-// two units, so a text of more units than twice its room cannot fit: no
-// caller's room needs more units than these.
-constexpr std::size_t kMaxUnits = 1024;
+// two units, so a text of more units than twice its room cannot fit. A kept
+// UTF-8 prefix has no more units than bytes, and a kept UniversalString one
+// has at most two a value.
+constexpr std::size_t kMaxUnits = kUtf8Kept;
+
+// The unit that stands for a UniversalString value no UTF-16 text can hold
+// (a surrogate, or above U+10FFFF): a low surrogate, which nothing before it
+// can pair with, so the conversion treats it as an unpaired one.
+constexpr char16_t kUnpairedSurrogate = 0xDC00;
+
+constexpr std::uint8_t kTagUniversalString = 0x1C;
 
 constexpr std::uint8_t kOidEmailAddress[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x01};
 constexpr std::uint8_t kOidDomainComponent[] = {0x09, 0x92, 0x26, 0x89, 0x93,
@@ -102,43 +129,142 @@ Target ClassifyAttribute(const Reader& oidContent) {
   return {Target::kIgnored, nullptr};
 }
 
-// Converts an attribute value into `text` (kValueBufferSize bytes) by its
-// string type, terminated, and writes the text's length to `length`. Fails
-// for a value over the working buffers; a conversion that cannot be done
-// gives an empty text.
-bool ConvertValue(const Element& value, char* text, std::size_t& length) {
-  const std::size_t v = der::Remaining(value.content);
-  if (value.tag == der::kTagUtf8String || value.tag == der::kTagTeletexString) {
-    // TeletexString is read as UTF-8 too. The work buffer keeps a terminator.
-    if (v >= kUtf8WorkSize) return false;
-    char work[kUtf8WorkSize];
-    der::CopyBytes(value.content, reinterpret_cast<std::uint8_t*>(work));
-    work[v] = '\0';
-    Utf8ToAnsi(work, text, kValueBufferSize);
-    length = std::strlen(text);
-    return true;
-  }
-  if (value.tag == der::kTagBmpString) {
-    length = BmpToAnsi(value.content, text, kValueBufferSize - 1);
-  } else {
-    if (v >= kValueBufferSize) return false;
-    der::CopyBytes(value.content, reinterpret_cast<std::uint8_t*>(text));
-    length = v;
+// The first `limit` bytes of `value`, or all of it when it is shorter.
+Reader Prefix(Reader value, std::size_t limit) {
+  Reader prefix = value;
+  if (der::Remaining(value) > limit) (void)der::ReadBytes(value, limit, prefix);
+  return prefix;
+}
+
+// Converts an attribute value into `text` by its string type, terminated,
+// and writes the text's length to `length`: the whole value's text, or a
+// longer text than any field holds whose cut is the whole value's. A
+// conversion that cannot be done gives an empty text.
+void ConvertValue(const Element& value, char (&text)[kTextBufferSize], std::size_t& length) {
+  switch (value.tag) {
+    case der::kTagUtf8String:
+    case der::kTagTeletexString: {
+      // TeletexString is read as UTF-8 too; the text ends at a NUL.
+      std::size_t nul = 0;
+      const Reader bytes =
+          Prefix(value.content, der::FindByte(value.content, 0, nul) ? nul : kUtf8Kept);
+      char work[kUtf8Kept + 1];
+      der::CopyBytes(bytes, reinterpret_cast<std::uint8_t*>(work));
+      work[der::Remaining(bytes)] = '\0';
+      Utf8ToAnsi(work, text, sizeof text);
+      length = std::strlen(text);
+      return;
+    }
+    case der::kTagBmpString:
+      length = BmpToAnsi(Prefix(value.content, kBmpKept), text, sizeof text - 1);
+      break;
+    case kTagUniversalString:
+      length = UniversalToAnsi(Prefix(value.content, kUniversalKept), text, sizeof text - 1);
+      break;
+    default: {
+      const Reader bytes = Prefix(value.content, sizeof text - 1);
+      der::CopyBytes(bytes, reinterpret_cast<std::uint8_t*>(text));
+      length = der::Remaining(bytes);
+    }
   }
   text[length] = '\0';
-  return true;
 }
 
 // Joins a domainComponent text into the record: the new text, ".", the
 // texts joined so far, cut to fit the field.
 void JoinDomainComponent(CertNameInfo& info, const char* text, std::size_t length) {
-  // Room for a value buffer's text, the dot and a full field's text.
-  char joined[kValueBufferSize + sizeof info.domainComponent];
+  // The cut lies in the field's first 255 bytes, and where it lies depends on
+  // no byte past the end of the character at the 255th: of a longer text, the
+  // part up to there is joined.
+  constexpr std::size_t kField = sizeof info.domainComponent;
+  constexpr std::size_t kNewPart = kField - 1 + kLongestAnsiCharacter - 1;
+  char joined[kNewPart + 1 + kField];
   const std::size_t old = std::strlen(info.domainComponent);
-  char* end = std::copy_n(text, length, joined);
+  char* end = std::copy_n(text, std::min(length, kNewPart), joined);
   *end++ = '.';
   end = std::copy_n(info.domainComponent, old, end);
   CopyTextCut(info.domainComponent, joined, static_cast<std::size_t>(end - joined));
+}
+
+// How many bytes of the Name lie behind the RDN SET at its start, by the
+// SET's declared length; false when that length runs past the Name.
+bool BytesBehindSet(Reader name, std::size_t& behind) {
+  std::uint8_t tag = 0;
+  der::LengthField length{};
+  if (!der::ReadTag(name, tag) || !der::ReadLength(name, length) ||
+      length.contentLength > der::Remaining(name)) {
+    return false;
+  }
+  behind = der::Remaining(name) - length.contentLength;
+  return true;
+}
+
+// The walker's state across RDNs: the record, and whether a domainComponent
+// has been stored.
+struct NameWalk {
+  CertNameInfo& info;
+  bool haveDomainComponent;
+};
+
+// Reads one AttributeTypeAndValue and stores its text; false when it is
+// malformed.
+bool ReadAttribute(Reader& name, NameWalk& walk) {
+  //   AttributeTypeAndValue ::= SEQUENCE { type AttributeType, value AttributeValue }
+  // Quirk: the SEQUENCE's length is not used.
+  if (!der::EnterHeaderOnly(name, der::kTagSequence)) return false;
+  //   AttributeType ::= OBJECT IDENTIFIER
+  Reader oid{};
+  if (!ReadShortFormOnly(name, der::kTagOid, oid)) return false;
+  //   AttributeValue ::= ANY -- the tag chooses the conversion
+  Element value{};
+  if (!der::ReadElement(name, value)) return false;
+
+  const Target target = ClassifyAttribute(oid);
+  if (target.kind == Target::kIgnored) return true;
+  char text[kTextBufferSize];
+  std::size_t textLength = 0;
+  ConvertValue(value, text, textLength);
+  CertNameInfo& info = walk.info;
+  switch (target.kind) {
+    case Target::kCountry: CopyTextCut(info.country, text, textLength); break;
+    case Target::kText: CopyTextCut(info.*target.field, text, textLength); break;
+    case Target::kDomainComponent:
+      if (walk.haveDomainComponent) {
+        JoinDomainComponent(info, text, textLength);
+      } else {
+        CopyTextCut(info.domainComponent, text, textLength);
+        walk.haveDomainComponent = true;
+      }
+      break;
+    case Target::kIgnored: break;
+  }
+  return true;
+}
+
+// Builds UTF-16 units from big-endian values of `size` bytes (2 or 4) and
+// converts them, as BmpToAnsi; the bytes of a partial last value are left
+// out. A four-byte value is one code point: two units above U+FFFF, the
+// unpaired-surrogate unit for one no UTF-16 text can hold.
+std::size_t BigEndianToAnsi(Reader value, std::size_t size, char* out, std::size_t capacity) {
+  const std::size_t valueCount = der::Remaining(value) / size;
+  const std::size_t unitLimit = std::min(2 * capacity, kMaxUnits);
+  if (valueCount == 0 || valueCount > unitLimit) return 0;
+  char16_t units[kMaxUnits];
+  std::size_t unitCount = 0;
+  for (std::size_t k = 0; k < valueCount; ++k) {
+    std::uint64_t v = 0;
+    (void)der::ReadBigEndian(value, size, v);
+    if (size == 2 || (v < 0xD800 || (v > 0xDFFF && v <= 0xFFFF))) {
+      units[unitCount++] = static_cast<char16_t>(v);
+    } else if (v > 0xFFFF && v <= 0x10FFFF) {
+      if (unitCount + 2 > unitLimit) return 0;
+      units[unitCount++] = static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10));
+      units[unitCount++] = static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF));
+    } else {
+      units[unitCount++] = kUnpairedSurrogate;
+    }
+  }
+  return platform::WideToAnsi(units, unitCount, out, capacity);
 }
 
 }  // namespace
@@ -179,59 +305,37 @@ bool GetNameInfoFromDER(Reader name, CertNameInfo& info) {
 }
 
 bool FillNameInfo(Reader name, CertNameInfo& info) {
-  bool haveDomainComponent = false;
+  NameWalk walk{info, false};
   while (!der::ExpectEnd(name)) {
     std::uint8_t next = 0;
     (void)der::PeekByte(name, next);
     // Quirk: a SEQUENCE where a SET is expected ends the walk with success;
-    // it is the second member of a multi-valued RDN, and nothing after the
-    // first member of such an RDN is decoded.
+    // it is a member behind a SET whose length could not be used.
     if (next == der::kTagSequence) return true;
     //   RelativeDistinguishedName ::= SET SIZE (1..MAX) OF AttributeTypeAndValue
-    // Quirk: the SET's and the SEQUENCE's lengths are not used.
-    if (!der::EnterHeaderOnly(name, der::kTagSet)) return false;
-    //   AttributeTypeAndValue ::= SEQUENCE { type AttributeType, value AttributeValue }
-    if (!der::EnterHeaderOnly(name, der::kTagSequence)) return false;
-    //   AttributeType ::= OBJECT IDENTIFIER
-    Reader oid{};
-    if (!ReadShortFormOnly(name, der::kTagOid, oid)) return false;
-    //   AttributeValue ::= ANY -- the tag chooses the conversion
-    Element value{};
-    if (!der::ReadElement(name, value)) return false;
-
-    char text[kValueBufferSize];
-    std::size_t textLength = 0;
-    if (!ConvertValue(value, text, textLength)) return false;
-
-    const Target target = ClassifyAttribute(oid);
-    switch (target.kind) {
-      case Target::kCountry: CopyTextCut(info.country, text, textLength); break;
-      case Target::kText: CopyTextCut(info.*target.field, text, textLength); break;
-      case Target::kDomainComponent:
-        if (haveDomainComponent) {
-          JoinDomainComponent(info, text, textLength);
-        } else {
-          CopyTextCut(info.domainComponent, text, textLength);
-          haveDomainComponent = true;
-        }
-        break;
-      case Target::kIgnored: break;
+    // The SET's length only tells how many members it has: they are read
+    // while the walk is inside its declared end. A SET whose end runs past
+    // the Name, or lies inside its first member, holds one member.
+    std::size_t behindSet = 0;
+    const bool setEndUsable = BytesBehindSet(name, behindSet);
+    // Quirk: the SET is entered by its header; the members are read in the
+    // Name's view.
+    if (!der::EnterHeaderOnly(name, der::kTagSet) || !ReadAttribute(name, walk)) return false;
+    if (setEndUsable && der::Remaining(name) >= behindSet) {
+      while (der::Remaining(name) > behindSet) {
+        if (!ReadAttribute(name, walk)) return false;
+      }
     }
   }
   return true;
 }
 
 std::size_t BmpToAnsi(Reader value, char* out, std::size_t capacity) {
-  // An odd last byte is no unit and is left out.
-  const std::size_t unitCount = der::Remaining(value) / 2;
-  if (unitCount == 0 || unitCount > std::min(2 * capacity, kMaxUnits)) return 0;
-  char16_t units[kMaxUnits];
-  for (std::size_t k = 0; k < unitCount; ++k) {
-    std::uint64_t unit = 0;
-    (void)der::ReadBigEndian(value, 2, unit);  // big-endian units, first byte high
-    units[k] = static_cast<char16_t>(unit);
-  }
-  return platform::WideToAnsi(units, unitCount, out, capacity);
+  return BigEndianToAnsi(value, 2, out, capacity);
+}
+
+std::size_t UniversalToAnsi(Reader value, char* out, std::size_t capacity) {
+  return BigEndianToAnsi(value, 4, out, capacity);
 }
 
 void Utf8ToAnsi(const char* utf8, char* out, std::size_t capacity) {

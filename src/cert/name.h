@@ -19,8 +19,9 @@ void InitCertNameInfo(CertNameInfo& info);
 void PrepareCertNameInfo(CertNameInfo& info);
 
 // Fills `info`, cleared or prepared by the caller, from the content of a DER
-// Name (its first RelativeDistinguishedName's SET tag first). False for a
-// malformed name; the fields decoded before the fault stay.
+// Name (its first RelativeDistinguishedName's SET tag first): every member
+// of every RDN, each value's text cut to its field. False for a malformed
+// name; the fields decoded before the fault stay.
 [[nodiscard]] bool FillNameInfo(der::Reader name, CertNameInfo& info);
 
 // FillNameInfo on a record it clears first.
@@ -39,6 +40,11 @@ std::size_t BmpToAnsi(der::Reader value, char* out, std::size_t capacity);
 // the conversion fails or does not fit (as BmpToAnsi, a text of more than
 // 1024 UTF-16 units is not converted). Allocates nothing.
 void Utf8ToAnsi(const char* utf8, char* out, std::size_t capacity);
+
+// Converts a UniversalString value (big-endian 32-bit code points; the bytes
+// of a partial last one are ignored) as BmpToAnsi does; a surrogate or a
+// value above U+10FFFF is converted as an unpaired surrogate is.
+std::size_t UniversalToAnsi(der::Reader value, char* out, std::size_t capacity);
 
 }  // namespace kx::cert
 

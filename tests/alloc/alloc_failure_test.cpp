@@ -128,39 +128,42 @@ struct Converted {
   bool kept;
 };
 
-// The values of `name` converted in the calling thread's code page: BMPString
-// values of at least one unit always; UTF8String and TeletexString values
-// unless the code page is UTF-8 and the text well-formed (it is then taken
-// as it is). The walk ends at the second member of a multi-valued RDN.
+// The attribute types the walker has a field for.
+bool HasField(int nid);
+
+// The values of `name` converted in the calling thread's code page, every
+// member of a multi-valued RDN among them, of the attribute types the walker
+// has a field for: BMPString values of at least one unit and UniversalString
+// values of at least one character always; UTF8String and TeletexString
+// values unless the code page is UTF-8 and the text (of which the walker
+// reads the first 1024 bytes) well-formed (it is then taken as it is).
 std::vector<Converted> ConvertedValues(const X509_NAME* name) {
+  constexpr std::size_t kUtf8Read = 1024;
   const bool utf8CodePage = kx::platform::AnsiIsUtf8();
-  int decoded = 0;
   std::vector<int> nids;
-  for (; decoded < X509_NAME_entry_count(name); ++decoded) {
-    const X509_NAME_ENTRY* e = X509_NAME_get_entry(name, decoded);
-    if (decoded > 0 &&
-        X509_NAME_ENTRY_set(e) == X509_NAME_ENTRY_set(X509_NAME_get_entry(name, decoded - 1))) {
-      break;
-    }
-    nids.push_back(OBJ_obj2nid(X509_NAME_ENTRY_get_object(e)));
+  for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
+    nids.push_back(OBJ_obj2nid(X509_NAME_ENTRY_get_object(X509_NAME_get_entry(name, i))));
   }
   std::vector<Converted> out;
-  for (int i = 0; i < decoded; ++i) {
-    const ASN1_STRING* v = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, i));
+  for (std::size_t i = 0; i < nids.size(); ++i) {
+    if (!HasField(nids[i])) continue;
+    const ASN1_STRING* v = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, static_cast<int>(i)));
     const int type = ASN1_STRING_type(v);
     const auto length = static_cast<std::size_t>(ASN1_STRING_length(v));
     bool converted = false;
     if (type == V_ASN1_BMPSTRING) {
       converted = length >= 2;
+    } else if (type == V_ASN1_UNIVERSALSTRING) {
+      converted = length >= 4;
     } else if (type == V_ASN1_UTF8STRING || type == V_ASN1_T61STRING) {
       const auto* text = reinterpret_cast<const char*>(ASN1_STRING_get0_data(v));
-      converted = length > 0 && !(utf8CodePage && kx::platform::IsWellFormedUtf8(text, length));
+      converted = length > 0 && !(utf8CodePage && kx::platform::IsWellFormedUtf8(
+                                                      text, std::min(length, kUtf8Read)));
     }
     if (!converted) continue;
-    const auto index = static_cast<std::size_t>(i);
-    const bool kept = std::find(nids.begin() + static_cast<std::ptrdiff_t>(index) + 1, nids.end(),
-                                nids[index]) == nids.end();
-    out.push_back({nids[index], kept});
+    const bool kept = std::find(nids.begin() + static_cast<std::ptrdiff_t>(i) + 1, nids.end(),
+                                nids[i]) == nids.end();
+    out.push_back({nids[i], kept});
   }
   return out;
 }
@@ -198,6 +201,12 @@ constexpr NameItem kNameItems[] = {
     {NID_name, kNoItem, KX_ITEM_SUBJECT_NAME},
     {NID_generationQualifier, kNoItem, KX_ITEM_SUBJECT_GENERATION_QUALIFIER},
 };
+
+bool HasField(int nid) {
+  return nid == NID_countryName || nid == NID_domainComponent ||
+         std::any_of(std::begin(kNameItems), std::end(kNameItems),
+                     [nid](const NameItem& n) { return n.nid == nid; });
+}
 
 // For each value a certificate's decode converts (issuer first, then
 // subject), the item that shows its text, or kNoItem.

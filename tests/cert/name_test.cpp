@@ -34,6 +34,7 @@ constexpr std::uint8_t kIa5 = 0x16;
 constexpr std::uint8_t kUtf8 = 0x0C;
 constexpr std::uint8_t kTeletex = 0x14;
 constexpr std::uint8_t kBmp = 0x1E;
+constexpr std::uint8_t kUniversal = 0x1C;
 
 Bytes X520(std::uint8_t last) {
   return {0x55, 0x04, last};
@@ -208,6 +209,19 @@ TEST(NameValues, StringTypes) {
       {"UTF8String, 199 bytes", kUtf8, Text(std::string(199, 'u')), std::string(199, 'u')},
       {"UTF8String, 66 CJK", kUtf8, Text(Repeat(kZhong, 66)), Repeat(kZhong, 66)},
       {"UTF8String, stops at a NUL", kUtf8, {0x61, 0x00, 0x62}, "a"},
+      {"UniversalString, 5 bytes", kUniversal, {0, 0, 0, 0x41, 0}, "A"},
+      {"UniversalString, 6 bytes", kUniversal, {0, 0, 0, 0x41, 0, 0}, "A"},
+      {"UniversalString, 7 bytes", kUniversal, {0, 0, 0, 0x41, 0, 0, 0}, "A"},
+      {"UniversalString, 3 bytes", kUniversal, {0, 0, 0x41}, ""},
+      {"UniversalString above U+FFFF",
+       kUniversal,
+       {0, 1, 0xF6, 0x00, 0, 0, 0x4E, 0x2D},
+       "\xF0\x9F\x98\x80" + kZhong},
+      // Neither a surrogate nor a value above U+10FFFF pairs with its neighbour.
+      {"UniversalString surrogates and U+110000",
+       kUniversal,
+       {0, 0, 0xD8, 0x3D, 0, 0, 0xDE, 0x00, 0, 0x11, 0, 0, 0x80, 0, 0, 0x41},
+       "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
       {"IA5String, raw", kIa5, Text("a@b"), "a@b"},
       {"a constructed value, raw", 0x30, {0x61, 0x62}, "ab"},
   };
@@ -247,15 +261,50 @@ TEST(NameValues, EmailAndTheThirdByteAlone) {
 
 // ---- Quirks -------------------------------------------------------------------
 
-TEST(NameQuirks, MultiValuedRdnEndsTheWalk) {
+TEST(NameWalk, EveryMemberOfAMultiValuedRdnInOrder) {
+  const Bytes a = Atv(kCn, kPrintable, Text("a")), b = Atv(kO, kPrintable, Text("b"));
+  const struct {
+    const char* what;
+    Bytes der;
+    Texts texts;
+  } cases[] = {
+      {"two types",
+       Cat({Rdn(kC, "DE"), Tlv(0x31, Cat({a, b})), Rdn(kL, "x")}),
+       {{"C", "DE"}, {"CN", "a"}, {"O", "b"}, {"L", "x"}}},
+      {"one type: the later member wins",
+       Cat({Tlv(0x31, Cat({Atv(kOu, kPrintable, Text("1")), Atv(kOu, kPrintable, Text("2")), a})),
+            Rdn(kL, "x")}),
+       {{"OU", "2"}, {"CN", "a"}, {"L", "x"}}},
+      {"domainComponents join last first",
+       Tlv(0x31, Cat({Atv(kDc, kIa5, Text("com")), Atv(kDc, kIa5, Text("ex"))})),
+       {{"DC", "ex.com"}}},
+      // A SET that ends inside its first member holds that member alone; the
+      // next byte, a SEQUENCE, then ends the walk.
+      {"a SET shorter than its first member",
+       Cat({RawTlv(0x31, {0x02}, Cat({a, b})), Rdn(kL, "x")}),
+       {{"CN", "a"}}},
+      {"a SET that runs past the Name",
+       Cat({RawTlv(0x31, {0x7F}, Cat({a, b})), Rdn(kL, "x")}),
+       {{"CN", "a"}}},
+      {"members beyond the SET's end", Cat({Tlv(0x31, a), b, Rdn(kL, "x")}), {{"CN", "a"}}},
+      // Members are read while the walk is inside the SET: one that starts
+      // there is read whole, and the walk goes on behind it.
+      {"a member past the SET's end",
+       Cat({RawTlv(0x31, {static_cast<std::uint8_t>(a.size() + 1)}, Cat({a, b})), Rdn(kL, "x")}),
+       {{"CN", "a"}, {"O", "b"}, {"L", "x"}}},
+  };
+  for (const auto& c : cases) {
+    CertNameInfo info;
+    EXPECT_EQ(Parse(c.der, info), 0) << c.what;
+    EXPECT_EQ(Filled(info), c.texts) << c.what;
+  }
+  // A malformed member fails as a malformed RDN does.
   CertNameInfo info;
-  const Bytes rdn =
-      Tlv(0x31, Cat({Atv(kCn, kPrintable, Text("a")), Atv(kO, kPrintable, Text("b"))}));
-  EXPECT_EQ(Parse(Cat({rdn, Rdn(kL, "x")}), info), 0);
+  EXPECT_EQ(Parse(Tlv(0x31, Cat({a, Tlv(0x30, Tlv(0x04, kO))})), info), -2);
   EXPECT_EQ(Filled(info), (Texts{{"CN", "a"}}));
 }
 
-TEST(NameQuirks, SetAndSequenceLengthsAreNotUsed) {
+TEST(NameQuirks, SetAndSequenceLengthsAreNotUsedToFrame) {
   const Bytes atv = Atv(kCn, kPrintable, Text("abc"));
   const Bytes inner = Cat({Tlv(0x06, kCn), Tlv(kPrintable, Text("abc"))});
   const Bytes rdns[] = {
@@ -304,34 +353,47 @@ TEST(NameLimits, JoinedDomainComponentIsCut) {
                   info),
             0);
   EXPECT_EQ(info.domainComponent, std::string(100, 'b') + "." + std::string(154, 'a'));
+  // A value longer than the field is cut where it would be cut alone.
+  ASSERT_EQ(
+      Parse(Cat({Rdn(kDc, kIa5, Text("x")), Rdn(kDc, kUtf8, Text("A" + Repeat(kZhong, 400)))}),
+            info),
+      0);
+  EXPECT_EQ(info.domainComponent, "A" + Repeat(kZhong, 84));
 }
 
-TEST(NameLimits, ValuesOverTheWorkingBuffersFail) {
-  const std::string u200(200, 'u');
+// Values of any length and string type are cut to their field, as a short
+// one is; none fails the name. The converters see only a value's first
+// characters, so the cases lie on both sides of what they read.
+TEST(NameLimits, LongValuesAreCutNeverRefused) {
+  Bytes bmp, universal;
+  for (int i = 0; i < 3000; ++i) bmp.insert(bmp.end(), {0x4E, 0x2D});
+  for (int i = 0; i < 3000; ++i) universal.insert(universal.end(), {0, 1, 0xF6, 0x00});
+  const std::string invalid(3000, '\xFF');
   const struct {
     const char* what;
     Bytes rdn;
-    std::int32_t result;
+    std::string text;
   } cases[] = {
-      {"UTF8String of 200 bytes", Rdn(kCn, kUtf8, Text(u200)), -2},
-      {"TeletexString of 200 bytes", Rdn(kCn, kTeletex, Text(u200)), -2},
-      {"raw value of 400 bytes", Rdn(kCn, kIa5, kxtest::Filler(400, 0x41)), -2},
-      {"raw value of 399 bytes", Rdn(kCn, kIa5, Text(std::string(399, 'r'))), 0},
+      {"UTF8String of 200 bytes", Rdn(kCn, kUtf8, Text(std::string(200, 'u'))),
+       std::string(200, 'u')},
+      {"UTF8String of 1025 bytes", Rdn(kCn, kUtf8, Text("A" + Repeat(kZhong, 341) + "B")),
+       "A" + Repeat(kZhong, 84)},
+      {"TeletexString of 300 bytes", Rdn(kCn, kTeletex, Text(std::string(300, 't'))),
+       std::string(255, 't')},
+      // Each invalid byte is one replacement character of three bytes.
+      {"invalid UTF-8 of 3000 bytes", Rdn(kCn, kUtf8, Text(invalid)), Repeat("\xEF\xBF\xBD", 85)},
+      {"raw value of 5000 bytes", Rdn(kCn, kIa5, Text(std::string(5000, 'r'))),
+       std::string(255, 'r')},
+      {"BMPString of 3000 characters", Rdn(kCn, kBmp, bmp), Repeat(kZhong, 85)},
+      {"UniversalString of 3000 characters", Rdn(kCn, kUniversal, universal),
+       Repeat("\xF0\x9F\x98\x80", 63)},
   };
   for (const auto& c : cases) {
     CertNameInfo info;
-    EXPECT_EQ(Parse(Cat({Rdn(kO, "Org"), c.rdn}), info), c.result) << c.what;
-    EXPECT_STREQ(info.organization, "Org") << c.what;
+    EXPECT_EQ(Parse(Cat({Rdn(kO, "Org"), c.rdn, Rdn(kL, "next")}), info), 0) << c.what;
+    EXPECT_EQ(info.commonName, c.text) << c.what;
+    EXPECT_STREQ(info.locality, "next") << c.what;
   }
-}
-
-TEST(NameLimits, BmpTextOverTheValueBufferIsEmpty) {
-  // 400 characters give 400 bytes, one more than the value buffer's room.
-  Bytes bmp;
-  for (int i = 0; i < 400; ++i) bmp.insert(bmp.end(), {0x00, 0x42});
-  CertNameInfo info;
-  ASSERT_EQ(Parse(Cat({Rdn(kCn, kBmp, bmp), Rdn(kO, "Org")}), info), 0);
-  EXPECT_EQ(Filled(info), (Texts{{"O", "Org"}}));
 }
 
 TEST(NameLimits, LengthsPastTheNameOrInLongFormFail) {

@@ -27,7 +27,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 const std::filesystem::path kDir = std::filesystem::path(KESTRIX_SAMPLES_DIR) / "requests";
 const char* const kSamples[] = {"rsa1024-full-subject", "rsa2048", "rsa2048-challenge", "ec-p256",
-                                "ed25519-cjk",          "dsa2048"};
+                                "ed25519-cjk",          "dsa2048", "multi-rdn"};
 
 std::string Sample(const std::string& name) {
   std::ifstream in(kDir / (name + ".pem"), std::ios::binary);
@@ -197,8 +197,8 @@ INSTANTIATE_TEST_SUITE_P(Samples, RequestSample, ::testing::ValuesIn(kSamples),
 TEST(RequestSamples, ShowWhatTheyWereMadeFor) {
   const Result rsa1024 = Decode(Sample("rsa1024-full-subject")),
                rsa2048 = Decode(Sample("rsa2048")), challenge = Decode(Sample("rsa2048-challenge")),
-               cjk = Decode(Sample("ed25519-cjk"));
-  ASSERT_EQ(rsa1024.rc | rsa2048.rc | challenge.rc | cjk.rc, 0);
+               cjk = Decode(Sample("ed25519-cjk")), multi = Decode(Sample("multi-rdn"));
+  ASSERT_EQ(rsa1024.rc | rsa2048.rc | challenge.rc | cjk.rc | multi.rc, 0);
   EXPECT_EQ(rsa1024.record.publicKeyLen, 140);
   EXPECT_EQ(rsa2048.record.publicKeyLen, 270);
   EXPECT_EQ(rsa1024.record.publicKey[0], 0x30) << "the RSAPublicKey SEQUENCE";
@@ -208,6 +208,12 @@ TEST(RequestSamples, ShowWhatTheyWereMadeFor) {
   EXPECT_TRUE(SameRecord(challenge.record, rsa2048.record)) << "attributes changed the record";
   EXPECT_STREQ(cjk.record.commonName, "中国 测试 请求");
   EXPECT_EQ(cjk.record.publicKeyLen, 32);
+  // Every member of the multi-valued RDNs, and the RDNs behind them.
+  EXPECT_STREQ(multi.record.organizationalUnit, "Multi-valued");
+  EXPECT_STREQ(multi.record.organization, "Kestrix Samples");
+  EXPECT_STREQ(multi.record.commonName, "kestrix multi-valued request");
+  EXPECT_STREQ(multi.record.stateOrProvince, "Berlin");
+  EXPECT_STREQ(multi.record.email, "multi@kestrix.test");
 }
 
 // ---- Armour and lines ------------------------------------------------------------

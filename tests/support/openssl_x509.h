@@ -7,6 +7,7 @@
 #include <openssl/crypto.h>
 #include <openssl/x509.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,6 +39,15 @@ inline std::string AsnUtf8(const ASN1_STRING* s) {
   std::string text = n < 0 ? std::string("<not convertible>") : std::string(out, out + n);
   OPENSSL_free(out);
   return text;
+}
+
+// The longest prefix of at most `limit` bytes of UTF-8 `text` that does not
+// end inside a character: how a name text is cut to its field.
+inline std::string CutUtf8(const std::string& text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut);
 }
 
 }  // namespace kxtest

@@ -91,6 +91,14 @@ const attributes = (name) =>
     Object.entries(name).map(([type, value]) => `${type} = ${value}`).join("\n");
 // A name shown by the page ("type = value" lines) as {type: value}.
 const nameOf = (lines) => Object.fromEntries(lines.split("\n").map((line) => line.split(" = ")));
+// A name text as the library's field keeps it: at most 255 bytes of UTF-8,
+// cut at a character boundary.
+const cutToField = (text) => {
+  const bytes = Buffer.from(text, "utf8");
+  let end = Math.min(bytes.length, 255);
+  while (end < bytes.length && end > 0 && (bytes[end] & 0xC0) === 0x80) end--;
+  return bytes.subarray(0, end).toString("utf8");
+};
 
 let browser;
 let page;
@@ -297,7 +305,8 @@ describe("decoding", () => {
             /\nthe library refuses it: KX_ERR_MALFORMED \(malformed DER, or a character outside Base64\)$/);
       }
       assert.equal(shown[i].fields["Serial number"], ref.serial, f);
-      assert.equal(nameOf(shown[i].fields.Subject).commonName, ref.subject.commonName, f);
+      assert.equal(
+          nameOf(shown[i].fields.Subject).commonName, cutToField(ref.subject.commonName), f);
       assert.match(
           shown[i].fields["Signature algorithm"], new RegExp(`^[\\d.]+ ${ref.Signature}(\n|$)`), f);
       assert.match(

@@ -292,8 +292,9 @@ void WarnOfName(const std::vector<unsigned char>& der, const std::vector<Element
       if (++seen[index] == 2 && !field->joined) {
         out.warnings.push_back(what + ": more than one value; the library answers one");
       }
-      // A BMPString's text is shorter in the locale's code page than in DER.
-      if (parts[1].tag != 0x1E && parts[1].content.size() >= field->room) {
+      // A BMPString's or UniversalString's text is shorter in the locale's
+      // code page than in DER.
+      if (parts[1].tag != 0x1E && parts[1].tag != 0x1C && parts[1].content.size() >= field->room) {
         out.warnings.push_back(what + ": " + std::to_string(parts[1].content.size()) +
                                " bytes, cut to the library's " + std::to_string(field->room - 1));
       }
