@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "cert/store.h"
 #include "der/quirks.h"
@@ -145,9 +146,7 @@ void ConvertValue(const Element& value, char (&text)[kTextBufferSize], std::size
     case der::kTagUtf8String:
     case der::kTagTeletexString: {
       // TeletexString is read as UTF-8 too; the text ends at a NUL.
-      std::size_t nul = 0;
-      const Reader bytes =
-          Prefix(value.content, der::FindByte(value.content, 0, nul) ? nul : kUtf8Kept);
+      const Reader bytes = Prefix(value.content, kUtf8Kept);
       char work[kUtf8Kept + 1];
       der::CopyBytes(bytes, reinterpret_cast<std::uint8_t*>(work));
       work[der::Remaining(bytes)] = '\0';
@@ -186,16 +185,22 @@ void JoinDomainComponent(CertNameInfo& info, const char* text, std::size_t lengt
   CopyTextCut(info.domainComponent, joined, static_cast<std::size_t>(end - joined));
 }
 
-// How many bytes of the Name lie behind the RDN SET at its start, by the
-// SET's declared length; false when that length runs past the Name.
-bool BytesBehindSet(Reader name, std::size_t& behind) {
+// What EnterSet writes for a SET whose declared end runs past the Name.
+constexpr std::size_t kSetEndPastName = std::numeric_limits<std::size_t>::max();
+
+// Enters the RDN SET at the start of `name` by its header, and writes how
+// many bytes of the Name lie behind the SET by its declared length to
+// `behind` (kSetEndPastName when that length runs past the Name). Fails
+// (name unchanged) on another tag.
+// Quirk: the members are read in the Name's view, not the SET's.
+bool EnterSet(Reader& name, std::size_t& behind) {
+  Reader h = name;
   std::uint8_t tag = 0;
   der::LengthField length{};
-  if (!der::ReadTag(name, tag) || !der::ReadLength(name, length) ||
-      length.contentLength > der::Remaining(name)) {
-    return false;
-  }
-  behind = der::Remaining(name) - length.contentLength;
+  if (!der::ReadTag(h, tag) || tag != der::kTagSet || !der::ReadLength(h, length)) return false;
+  behind = length.contentLength <= der::Remaining(h) ? der::Remaining(h) - length.contentLength
+                                                     : kSetEndPastName;
+  name = h;
   return true;
 }
 
@@ -208,7 +213,7 @@ struct NameWalk {
 
 // Reads one AttributeTypeAndValue and stores its text; false when it is
 // malformed.
-bool ReadAttribute(Reader& name, NameWalk& walk) {
+KX_HOT_INLINE bool ReadAttribute(Reader& name, NameWalk& walk) {
   //   AttributeTypeAndValue ::= SEQUENCE { type AttributeType, value AttributeValue }
   // Quirk: the SEQUENCE's length is not used.
   if (!der::EnterHeaderOnly(name, der::kTagSequence)) return false;
@@ -317,15 +322,10 @@ bool FillNameInfo(Reader name, CertNameInfo& info) {
     // while the walk is inside its declared end. A SET whose end runs past
     // the Name, or lies inside its first member, holds one member.
     std::size_t behindSet = 0;
-    const bool setEndUsable = BytesBehindSet(name, behindSet);
-    // Quirk: the SET is entered by its header; the members are read in the
-    // Name's view.
-    if (!der::EnterHeaderOnly(name, der::kTagSet) || !ReadAttribute(name, walk)) return false;
-    if (setEndUsable && der::Remaining(name) >= behindSet) {
-      while (der::Remaining(name) > behindSet) {
-        if (!ReadAttribute(name, walk)) return false;
-      }
-    }
+    if (!EnterSet(name, behindSet)) return false;
+    do {
+      if (!ReadAttribute(name, walk)) return false;
+    } while (der::Remaining(name) > behindSet);
   }
   return true;
 }
