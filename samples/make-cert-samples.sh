@@ -64,14 +64,8 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 wanted=("$@")
-
-# wanted NAME: whether NAME is to be written.
-wanted() {
-  ((${#wanted[@]} == 0)) && return 0
-  local w
-  for w in "${wanted[@]}"; do [[ $w == "$1" ]] && return 0; done
-  return 1
-}
+# shellcheck source=sample-functions.sh
+. "$here/sample-functions.sh"
 
 # Eighty DNS names for big-tbs.
 big_san="DNS:host00.big-tbs.kestrix.test"
@@ -221,13 +215,6 @@ authorityKeyIdentifier = keyid:always
 subjectAltName         = DNS:explicit.kestrix.test
 CNF
 : >"$work/index.txt"
-
-# make_key NAME ALGORITHM-OPTIONS...: a fresh key in the temp folder.
-make_key() {
-  local name="$1"
-  shift
-  openssl genpkey -out "$work/$name.key" "$@" 2>/dev/null
-}
 
 # make_cert NAME KEY SERIAL DIGEST START END EXTENSIONS SUBJECT [ISSUER] [REQ-OPTIONS...]
 # EXTENSIONS "-" for none (a version 1 certificate); ISSUER "-" or absent

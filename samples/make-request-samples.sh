@@ -34,14 +34,8 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 wanted=("$@")
-
-# wanted NAME: whether NAME is to be written.
-wanted() {
-  ((${#wanted[@]} == 0)) && return 0
-  local w
-  for w in "${wanted[@]}"; do [[ $w == "$1" ]] && return 0; done
-  return 1
-}
+# shellcheck source=sample-functions.sh
+. "$here/sample-functions.sh"
 
 cat >"$work/req.cnf" <<'CNF'
 [req]
@@ -70,13 +64,6 @@ CN = kestrix request RSA-2048
 [req_attributes]
 challengePassword = kestrix challenge
 CNF
-
-# make_key NAME ALGORITHM-OPTIONS...: a fresh key in the temp folder.
-make_key() {
-  local name="$1"
-  shift
-  openssl genpkey -out "$work/$name.key" "$@" 2>/dev/null
-}
 
 # make_request NAME KEY CONFIG [REQ-OPTIONS...]
 make_request() {
