@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cert/name.h"
@@ -113,6 +114,7 @@ TEST_F(CodePageText, CjkRequest) {
 constexpr std::uint8_t kUtf8 = 0x0C;
 constexpr std::uint8_t kTeletex = 0x14;
 constexpr std::uint8_t kBmp = 0x1E;
+constexpr std::uint8_t kUniversal = 0x1C;
 const Bytes kCn = {0x55, 0x04, 0x03};
 
 Bytes Rdn(std::uint8_t tag, const Bytes& value) {
@@ -143,20 +145,40 @@ TEST_F(CodePageText, StringTypes) {
       {"BMPString, CJK", kBmp, {0x4E, 0x2D, 0x56, 0xFD}, "\xD6\xD0\xB9\xFA", "??"},
       {"BMPString, unpaired surrogate", kBmp, {0xD8, 0x3D, 0x00, 0x41}, "?A", "?A"},
       {"UTF8String, invalid byte", kUtf8, {0x61, 0xFF}, "a?", "a?"},
+      {"UniversalString, CJK",
+       kUniversal,
+       {0, 0, 0x4E, 0x2D, 0, 0, 0x56, 0xFD, 0},
+       "\xD6\xD0\xB9\xFA",
+       "??"},
+      // Converted as an unpaired surrogate is.
+      {"UniversalString, a surrogate and U+110000",
+       kUniversal,
+       {0, 0, 0xD8, 0x3D, 0, 0x11, 0, 0, 0, 0, 0, 'A'},
+       "??A",
+       "??A"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Hex(CommonName(Rdn(c.tag, c.value))), Hex(Pick(c.gbk, c.cp1252))) << c.what;
   }
 }
 
-// "AA" and 130 times U+4E2D: 262 bytes of GBK, cut to the field's 255 would
-// end inside a character, so 254 are kept; in 1252 each is one "?".
+// "AA" and many times U+4E2D, more than the field holds in any string type:
+// cut to the field's 255 bytes in GBK would end inside a character, so 254
+// are kept; in 1252 each is one "?". The UTF-8 value is longer than the part
+// of it the walker converts.
 TEST_F(CodePageText, CjkTextIsCutAtACharacterBoundary) {
-  Bytes bmp = {0x00, 'A', 0x00, 'A'};
-  for (int i = 0; i < 130; ++i) bmp.insert(bmp.end(), {0x4E, 0x2D});
+  Bytes bmp = {0x00, 'A', 0x00, 'A'}, universal = {0, 0, 0, 'A', 0, 0, 0, 'A'}, utf8 = {'A', 'A'};
+  for (int i = 0; i < 400; ++i) {
+    bmp.insert(bmp.end(), {0x4E, 0x2D});
+    universal.insert(universal.end(), {0, 0, 0x4E, 0x2D});
+    utf8.insert(utf8.end(), {0xE4, 0xB8, 0xAD});
+  }
   std::string gbk = "AA";
   for (int i = 0; i < 126; ++i) gbk += "\xD6\xD0";
-  EXPECT_EQ(Hex(CommonName(Rdn(kBmp, bmp))), Hex(Pick(gbk, "AA" + std::string(130, '?'))));
+  for (const auto& [tag, value] : {std::pair{kBmp, bmp}, {kUniversal, universal}, {kUtf8, utf8}}) {
+    EXPECT_EQ(Hex(CommonName(Rdn(tag, value))), Hex(Pick(gbk, "AA" + std::string(253, '?'))))
+        << "tag " << int{tag};
+  }
 }
 
 // ---- The converters -----------------------------------------------------------------
