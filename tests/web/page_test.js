@@ -317,7 +317,8 @@ describe("decoding", () => {
       const extensions = (shown[i].fields.Extensions || "").split("\n").filter(Boolean);
       assert.deepEqual(extensions.map((e) => e.endsWith(", critical")), ref.critical, f);
       // The library's answers: the issuer, the dates, key usage, the RSA modulus.
-      assert.equal(nameOf(shown[i].fields.Issuer).commonName, ref.issuer.commonName, f);
+      assert.equal(
+          nameOf(shown[i].fields.Issuer).commonName, cutToField(ref.issuer.commonName), f);
       assert.equal(
           shown[i].fields.Validity.split("\n")[0], `${iso(ref.notBefore)} to ${iso(ref.notAfter)}`,
           f);
