@@ -1,7 +1,9 @@
 // GetCertInfo (subject CN, item 27; first CRL distribution point, item 45)
-// beside OpenSSL and mbedTLS reading the subject CN of the same DER, and
-// every item code of a certificate in turn beside the two peers parsing it
-// and formatting what a display shows. Two sets: every certificate of the
+// beside OpenSSL and mbedTLS reading the subject CN of the same DER, every
+// item code of a certificate in turn beside the two peers parsing it and
+// formatting what a display shows, and the whole certificate as one
+// document (CertificateToJson) beside the peers describing all of it as
+// text (mbedtls_x509_crt_info, X509_print_ex). Two sets: every certificate of the
 // system CA bundle, and a typical leaf (RSA-2048, ten DNS names, the usual
 // extensions) made with OpenSSL at start-up. Each iteration handles one
 // certificate, the next one of the set round-robin, so time per iteration is
@@ -231,7 +233,46 @@ int MbedTlsDisplay(const Bytes& der) {
   mbedtls_x509_crt_free(&crt);
   return len;
 }
+
+// mbedtls_x509_crt_parse_der and mbedtls_x509_crt_info: the whole
+// certificate as mbedTLS describes it.
+int MbedTlsInfo(const Bytes& der) {
+  mbedtls_x509_crt crt;
+  mbedtls_x509_crt_init(&crt);
+  int len = -1;
+  if (mbedtls_x509_crt_parse_der(&crt, der.data(), der.size()) == 0) {
+    static thread_local char text[1 << 16];
+    len = mbedtls_x509_crt_info(text, sizeof text, "", &crt);
+    benchmark::DoNotOptimize(text);
+  }
+  mbedtls_x509_crt_free(&crt);
+  return len;
+}
 #endif
+
+// The certificate's document into a buffer that holds it; its length.
+int KestrixDocument(const Bytes& der) {
+  static thread_local std::vector<char> out(1 << 20);
+  std::int32_t length = 0;
+  const std::int32_t rc =
+      CertificateToJson(der.data(), static_cast<std::int32_t>(der.size()), out.data(),
+                        static_cast<std::int32_t>(out.size()), &length);
+  benchmark::DoNotOptimize(out.data());
+  return rc == KX_OK ? length : -1;
+}
+
+// d2i_X509 and X509_print_ex: every field as OpenSSL's text.
+int OpenSslPrint(const Bytes& der) {
+  const unsigned char* p = der.data();
+  X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+  if (x == nullptr) return -1;
+  BIO* out = BIO_new(BIO_s_mem());
+  X509_print_ex(out, x, XN_FLAG_ONELINE, 0);
+  const int len = static_cast<int>(BIO_pending(out));
+  BIO_free(out);
+  X509_free(x);
+  return len;
+}
 
 // Every item code of the certificate in turn (an item the certificate
 // refuses, such as a key over 300 bytes, counts as a call too); the sum of
@@ -295,6 +336,10 @@ void Register(const char* setName, const CertSet* set) {
   benchmark::RegisterBenchmark(
       ("GetCertInfo_every_item" + suffix).c_str(),
       [set](benchmark::State& s) { RoundRobin(s, set, KestrixEveryItem); });
+  benchmark::RegisterBenchmark(("CertificateToJson" + suffix).c_str(),
+                               [set](benchmark::State& s) { RoundRobin(s, set, KestrixDocument); });
+  benchmark::RegisterBenchmark(("OpenSSL_X509_print_ex" + suffix).c_str(),
+                               [set](benchmark::State& s) { RoundRobin(s, set, OpenSslPrint); });
   benchmark::RegisterBenchmark(("OpenSSL_d2i_CN" + suffix).c_str(), [set](benchmark::State& s) {
     RoundRobin(s, set, OpenSslCommonName);
   });
@@ -306,6 +351,8 @@ void Register(const char* setName, const CertSet* set) {
   });
   benchmark::RegisterBenchmark(("mbedTLS_parse_display" + suffix).c_str(),
                                [set](benchmark::State& s) { RoundRobin(s, set, MbedTlsDisplay); });
+  benchmark::RegisterBenchmark(("mbedTLS_crt_info" + suffix).c_str(),
+                               [set](benchmark::State& s) { RoundRobin(s, set, MbedTlsInfo); });
 #endif
 }
 

@@ -91,6 +91,14 @@ CS_TYPES = {
 }
 
 
+# Argument names that are keywords in C#, written as verbatim identifiers.
+CS_RESERVED = {"out", "in", "ref", "params", "string", "object", "base", "fixed", "lock", "checked"}
+
+
+def cs_name(name):
+    return "@" + name if name in CS_RESERVED else name
+
+
 def cs_type(arg):
     if arg["c"] == "int32_t*" and arg["dir"] == "inout":
         return "ref int"
@@ -114,7 +122,7 @@ def dotnet(abi):
         ctype = "uint" if name.startswith("KX_FORM") else "int"
         lines.append(f"        public const {ctype} {name} = {value};")
     for fn in abi["functions"]:
-        args = ", ".join(f'{cs_type(a)} {a["name"]}' for a in fn["args"])
+        args = ", ".join(f'{cs_type(a)} {cs_name(a["name"])}' for a in fn["args"])
         lines += ["", f'        // {fn["doc"]}',
                   "        [DllImport(Library, CallingConvention = CallingConvention.StdCall, "
                   "CharSet = CharSet.Ansi, ExactSpelling = true)]",
@@ -137,7 +145,7 @@ PAS_TYPES = {
 }
 
 
-PAS_RESERVED = {"record", "type", "file", "set", "string", "begin", "end", "object", "array"}
+PAS_RESERVED = {"record", "type", "file", "set", "string", "begin", "end", "object", "array", "out"}
 
 
 def pas_name(name):
@@ -172,8 +180,15 @@ def pascal(abi):
 
 # ---- VB6 / VBA ---------------------------------------------------------------------------
 
+# Argument names that are keywords of VB6 and VBA (statements and functions
+# with a syntax of their own), given a trailing underscore.
+VB_RESERVED = {"input", "len", "open", "close", "print", "get", "put", "lock", "string", "date"}
+
+
 def vb_arg(arg):
     c, name = arg["c"], arg["name"]
+    if name.lower() in VB_RESERVED:
+        name += "_"
     if c in ("int32_t", "uint32_t"):
         return f"ByVal {name} As Long"
     if c == "int32_t*":

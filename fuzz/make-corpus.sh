@@ -9,7 +9,10 @@
 #   fuzz/corpus/fuzz_base64_encode/ short byte strings behind the 5
 #                                  parameter bytes;
 #   fuzz/corpus/fuzz_tlv/          two sample certificates added to the
-#                                  hand-made elements.
+#                                  hand-made elements;
+#   fuzz/corpus/fuzz_document/     sample certificates and requests (DER and
+#                                  PEM) behind the 4 capacity bytes, named by
+#                                  their SHA-1.
 # The other corpora are hand-made and left alone. Run from anywhere:
 #   fuzz/make-corpus.sh
 set -euo pipefail
@@ -112,7 +115,33 @@ hex 45000000 fe 010203 >"$corpus/fuzz_base64_encode/negative-length"
 cp "$samples/certs/v1-rsa1024.der" "$corpus/fuzz_tlv/cert-v1-rsa1024"
 cp "$samples/requests/ec-p256.der" "$corpus/fuzz_tlv/request-ec-p256"
 
-for target in fuzz_cert fuzz_cert_query fuzz_request fuzz_base64_encode fuzz_tlv; do
+# ---- fuzz_document ------------------------------------------------------------------------
+# Bytes 0..3: 'E' the document's length as capacity, 'P' more, 'M' less, else
+# the capacity itself (0: no room at all; FFFFFFFF: -1).
+fresh fuzz_document
+seed() {  # seed PREFIX FILE: the file behind the prefix, named by its SHA-1
+  local f
+  f="$(mktemp)"
+  { hex "$1"; cat "$2"; } >"$f"
+  chmod 644 "$f"
+  mv "$f" "$corpus/fuzz_document/$(sha1sum "$f" | cut -c1-40)"
+}
+seed 45000000 "$samples/cert-rsa2048.der"
+seed 45000000 "$samples/certs/bmp.der"
+seed 45000000 "$samples/certs/san-large.der"
+seed 50000001 "$samples/certs/ec-p256-leaf.der"
+seed 4d000000 "$samples/certs/utf8-cjk.der"
+seed 00000000 "$samples/certs/v1-rsa1024.der"
+seed 45000000 "$samples/requests/rsa2048.pem"
+seed 45000000 "$samples/requests/ec-p256.der"
+seed 50000010 "$samples/requests/ed25519-cjk.pem"
+seed ffffffff "$samples/requests/dsa2048.der"
+new_armour="$(mktemp)"
+sed 's/CERTIFICATE REQUEST/NEW CERTIFICATE REQUEST/' "$samples/requests/multi-rdn.pem" >"$new_armour"
+seed 45000000 "$new_armour"
+rm -f "$new_armour"
+
+for target in fuzz_cert fuzz_cert_query fuzz_request fuzz_base64_encode fuzz_tlv fuzz_document; do
   printf '%-20s %3d files %7d bytes\n' "$target" "$(find "$corpus/$target" -type f | wc -l)" \
     "$(cat "$corpus/$target"/* | wc -c)"
 done

@@ -23,9 +23,9 @@
  * SONAME carries the major version, which changes only when an export, a
  * status or item code or the P10RequestInfo layout changes incompatibly. */
 #define KESTRIX_VERSION_MAJOR 1
-#define KESTRIX_VERSION_MINOR 0
+#define KESTRIX_VERSION_MINOR 1
 #define KESTRIX_VERSION_PATCH 0
-#define KESTRIX_VERSION_STRING "1.0.0"
+#define KESTRIX_VERSION_STRING "1.1.0"
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define KESTRIX_CALL __stdcall
@@ -53,8 +53,8 @@ extern "C" {
 #define KX_NOT_YET_VALID 2          /* check time earlier than the start of validity */
 #define KX_EXPIRED 3                /* check time later than the end of validity */
 #define KX_NO_REQUEST_ARMOUR 5      /* no request armour line in the text */
-#define KX_ERR_LENGTH 100           /* a Base64 length or capacity check failed */
-#define KX_ERR_NO_OUTPUT_BUFFER 731 /* GetCertInfo was given no output buffer */
+#define KX_ERR_LENGTH 100           /* a length or capacity check failed (Base64, JSON) */
+#define KX_ERR_NO_OUTPUT_BUFFER 731 /* no output buffer (GetCertInfo, JSON) */
 
 /* Largest input and capacity the Base64 codec accepts, in bytes. */
 #define KX_BASE64_MAX_LENGTH 10000000
@@ -387,6 +387,47 @@ KESTRIX_API int32_t KESTRIX_CALL EncodePEMBlock(char* pem, int32_t* pemLen,
 /* PemToDer with the output arguments first. */
 KESTRIX_API int32_t KESTRIX_CALL DecodePEMBlock(unsigned char* der, int32_t* derLen,
                                                 const char* pem, int32_t pemLen);
+
+/* ---- JSON documents -----------------------------------------------------------
+ * A certificate or a request as one UTF-8 JSON document (RFC 8259) holding
+ * every field, read as plain DER (none of the item queries' readings); its
+ * members are described in docs/json.md. A document always begins with
+ * {"kestrix_document":2. Both functions read only [input, input + inputLen)
+ * and write only [out, out + capacity). CertificateToJson allocates nothing;
+ * RequestToJson allocates one block, for a PEM text only, to decode it in.
+ *
+ * *length receives the document's length in bytes, terminator not counted,
+ * whatever the capacity. The document is written when it fits (capacity >=
+ * *length), followed by a NUL when there is room for one (capacity >
+ * *length). A capacity of 0, out then possibly null, asks for the length
+ * alone; a negative capacity counts as 0. Returns, the first that applies:
+ *   KX_ERR_NO_OUTPUT_BUFFER  length is null, or out is null with a capacity
+ *                            above 0: nothing written (*length 0).
+ *   KX_ERR_MALFORMED         input is null or inputLen negative: nothing
+ *                            written (*length 0).
+ *   KX_ERR_NO_MEMORY         RequestToJson could not allocate the block for
+ *                            a PEM text: nothing written (*length 0).
+ *   KX_ERR_LENGTH            the document does not fit: call again with a
+ *                            capacity of *length + 1. out holds its first
+ *                            capacity bytes. (A document longer than
+ *                            INT32_MAX bytes never fits; *length is then
+ *                            INT32_MAX.)
+ *   KX_ERR_MALFORMED         the input's framing is broken: out holds a small
+ *                            document whose "error" member says what broke
+ *                            and whose "offset" member where.
+ *   KX_OK                    out holds the document.
+ */
+
+/* The document of the DER certificate at input (its outer element; bytes
+ * behind it are ignored). */
+KESTRIX_API int32_t KESTRIX_CALL CertificateToJson(const unsigned char* input, int32_t inputLen,
+                                                   char* out, int32_t capacity, int32_t* length);
+
+/* The document of a PKCS#10 request given as DER, or as PEM text in either
+ * request armour ("CERTIFICATE REQUEST", "NEW CERTIFICATE REQUEST"); the text
+ * needs no terminator. */
+KESTRIX_API int32_t KESTRIX_CALL RequestToJson(const unsigned char* input, int32_t inputLen,
+                                               char* out, int32_t capacity, int32_t* length);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the 32-bit Windows DLL with MinGW-w64 and checks it without running
-# it: exactly the eleven undecorated exports, imports from KERNEL32.dll and
+# it: exactly the thirteen undecorated exports, imports from KERNEL32.dll and
 # msvcrt.dll only, every export stdcall with 4 bytes an argument (from the
 # objects' decorated names and from each export's own `ret $N`), the version
 # resource, the zip's contents, and a C caller linked by MinGW against the
@@ -18,7 +18,7 @@ dll="$build/kestrix.dll"
 declare -A stack=(
   [getcertlen]=4 [getTVL]=16 [CerExpand]=20 [GetCertInfo]=24 [GetUsrPubKey]=12
   [GetPreCertVerified]=28 [DerToPem]=16 [PemToDer]=16 [EncodePEMBlock]=16
-  [DecodePEMBlock]=16 [RC_decodep10pemtxt]=12
+  [DecodePEMBlock]=16 [RC_decodep10pemtxt]=12 [CertificateToJson]=20 [RequestToJson]=20
 )
 passed=0
 failed=0
@@ -36,7 +36,7 @@ exports="$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" |
   sed -n 's/^\s*\[ *[0-9]*\] \(.*\)$/\1/p' | sort)"
 expected="$(printf '%s\n' "${!stack[@]}" | sort)"
 echo "exports:"; sed 's/^/  /' <<<"$exports"
-check "the export table holds exactly the eleven names" test "$exports" = "$expected"
+check "the export table holds exactly the thirteen names" test "$exports" = "$expected"
 
 imports="$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | sort)"
 echo "imports:"; sed 's/^/  /' <<<"$imports"

@@ -122,8 +122,8 @@ const KESTRIX_ABI = {
     "2": ["KX_NOT_YET_VALID", "check time earlier than the start of validity"],
     "3": ["KX_EXPIRED", "check time later than the end of validity"],
     "5": ["KX_NO_REQUEST_ARMOUR", "no request armour line in the text"],
-    "100": ["KX_ERR_LENGTH", "a Base64 length or capacity check failed"],
-    "731": ["KX_ERR_NO_OUTPUT_BUFFER", "GetCertInfo was given no output buffer"],
+    "100": ["KX_ERR_LENGTH", "a length or capacity check failed (Base64, JSON)"],
+    "731": ["KX_ERR_NO_OUTPUT_BUFFER", "no output buffer (GetCertInfo, JSON)"],
   },
   // [name, code, shape, largest output with its terminator, title]
   items: [

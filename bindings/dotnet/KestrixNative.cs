@@ -177,5 +177,13 @@ namespace Kestrix
         // PemToDer with the output arguments first.
         [DllImport(Library, CallingConvention = CallingConvention.StdCall, CharSet = CharSet.Ansi, ExactSpelling = true)]
         public static extern int DecodePEMBlock(byte[] der, ref int derLen, string pem, int pemLen);
+
+        // A DER certificate as one UTF-8 JSON document; *length: its length whatever the capacity (KX_ERR_LENGTH: call again with *length + 1).
+        [DllImport(Library, CallingConvention = CallingConvention.StdCall, CharSet = CharSet.Ansi, ExactSpelling = true)]
+        public static extern int CertificateToJson(byte[] input, int inputLen, byte[] @out, int capacity, out int length);
+
+        // A PKCS#10 request, DER or PEM, as one UTF-8 JSON document; *length: its length whatever the capacity (KX_ERR_LENGTH: call again with *length + 1).
+        [DllImport(Library, CallingConvention = CallingConvention.StdCall, CharSet = CharSet.Ansi, ExactSpelling = true)]
+        public static extern int RequestToJson(byte[] input, int inputLen, byte[] @out, int capacity, out int length);
     }
 }

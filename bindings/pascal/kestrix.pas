@@ -171,6 +171,12 @@ function EncodePEMBlock(pem: PAnsiChar; pemLen: PInt32; der: PByte; derLen: Int3
 { PemToDer with the output arguments first. }
 function DecodePEMBlock(der: PByte; derLen: PInt32; pem: PAnsiChar; pemLen: Int32): Int32;
   {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external KestrixLibrary;
+{ A DER certificate as one UTF-8 JSON document; *length: its length whatever the capacity (KX_ERR_LENGTH: call again with *length + 1). }
+function CertificateToJson(input: PByte; inputLen: Int32; out_: PAnsiChar; capacity: Int32; length: PInt32): Int32;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external KestrixLibrary;
+{ A PKCS#10 request, DER or PEM, as one UTF-8 JSON document; *length: its length whatever the capacity (KX_ERR_LENGTH: call again with *length + 1). }
+function RequestToJson(input: PByte; inputLen: Int32; out_: PAnsiChar; capacity: Int32; length: PInt32): Int32;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external KestrixLibrary;
 
 implementation
 

@@ -152,3 +152,7 @@ Public Declare Function PemToDer Lib "kestrix.dll" (ByVal pem As String, ByVal p
 Public Declare Function EncodePEMBlock Lib "kestrix.dll" (ByRef pem As Byte, ByRef pemLen As Long, ByRef der As Byte, ByVal derLen As Long) As Long
 ' PemToDer with the output arguments first.
 Public Declare Function DecodePEMBlock Lib "kestrix.dll" (ByRef der As Byte, ByRef derLen As Long, ByVal pem As String, ByVal pemLen As Long) As Long
+' A DER certificate as one UTF-8 JSON document; *length: its length whatever the capacity (KX_ERR_LENGTH: call again with *length + 1).
+Public Declare Function CertificateToJson Lib "kestrix.dll" (ByRef input_ As Byte, ByVal inputLen As Long, ByRef out As Byte, ByVal capacity As Long, ByRef length As Long) As Long
+' A PKCS#10 request, DER or PEM, as one UTF-8 JSON document; *length: its length whatever the capacity (KX_ERR_LENGTH: call again with *length + 1).
+Public Declare Function RequestToJson Lib "kestrix.dll" (ByRef input_ As Byte, ByVal inputLen As Long, ByRef out As Byte, ByVal capacity As Long, ByRef length As Long) As Long

@@ -152,6 +152,12 @@ Reader VouchedElement(const std::uint8_t* element);
   return true;
 }
 
+// How far into `whole` the view `at` (a view of the same bytes, or its end)
+// starts.
+inline std::size_t OffsetIn(const Reader& whole, const Reader& at) {
+  return static_cast<std::size_t>(at.pos - whole.pos);
+}
+
 // Copies every byte of the view to dst, which must hold Remaining(r) bytes.
 void CopyBytes(const Reader& r, std::uint8_t* dst);
 

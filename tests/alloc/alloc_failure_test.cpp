@@ -553,10 +553,49 @@ INSTANTIATE_TEST_SUITE_P(Samples, RequestAllocations, testing::ValuesIn(RequestC
                            return CaseName(param.param.pem, param.param.gbk);
                          });
 
+// ---- RequestToJson on a PEM text ---------------------------------------------------------
+
+// The block the text is decoded in: each allocation made to fail in turn
+// answers KX_ERR_NO_MEMORY with nothing written and *length 0; every block
+// is given back.
+TEST(DocumentAllocations, PemTextBlockFailsWithNoMemory) {
+  for (const std::filesystem::path& path : RequestSamples(".pem")) {
+    SCOPED_TRACE(path.filename().string());
+    const Bytes pem = ReadSample(path);
+    const auto n = static_cast<std::int32_t>(pem.size());
+    std::int32_t length = -1;
+    ASSERT_EQ(RequestToJson(pem.data(), n, nullptr, 0, &length), KX_ERR_LENGTH);
+    std::string doc(static_cast<std::size_t>(length) + 1, '\x5A');
+    std::int32_t status = -99;
+    const AllocCounts normal =
+        Measure([&] { status = RequestToJson(pem.data(), n, doc.data(), length + 1, &length); });
+    EXPECT_EQ(status, KX_OK);
+    EXPECT_GE(normal.newCalls, 1u);
+    ExpectNothingKept(normal);
+    for (std::size_t fail = 1; fail <= normal.newCalls; ++fail) {
+      SCOPED_TRACE("allocation " + std::to_string(fail) + " fails");
+      const std::string untouched(doc.size(), '\x5A');
+      std::string out = untouched;
+      std::int32_t got = -1;
+      const AllocCounts c = Measure(
+          [&] {
+            status = RequestToJson(pem.data(), n, out.data(), static_cast<std::int32_t>(out.size()),
+                                   &got);
+          },
+          {fail, 0});
+      EXPECT_EQ(status, KX_ERR_NO_MEMORY);
+      EXPECT_EQ(got, 0);
+      EXPECT_EQ(out, untouched) << "nothing written";
+      ExpectNothingKept(c);
+    }
+  }
+}
+
 // ---- Exports that allocate nothing -----------------------------------------------------
 
-// getcertlen, getTVL, CerExpand and the four Base64 exports on every sample
-// certificate and request, in the C locale and in GBK.
+// getcertlen, getTVL, CerExpand, the four Base64 exports and the JSON
+// exports (RequestToJson on DER) on every sample certificate and request, in
+// the C locale and in GBK.
 TEST(AllocationFreeExports, AllocateNothingOnTheSamples) {
   std::vector<std::filesystem::path> paths = CertificateSamples();
   const std::vector<std::filesystem::path> requests = RequestSamples(".der");
@@ -607,6 +646,17 @@ TEST(AllocationFreeExports, AllocateNothingOnTheSamples) {
           what + "DecodePEMBlock");
       for (const std::int32_t rc : status) EXPECT_EQ(rc, KX_OK) << what;
       EXPECT_EQ(Bytes(back.begin(), back.begin() + backLen), der) << what;
+
+      const char* json = i < certCount ? "CertificateToJson" : "RequestToJson";
+      const auto document = i < certCount ? CertificateToJson : RequestToJson;
+      std::int32_t length = -1;
+      ExpectNoAllocation(Measure([&] { (void)document(der.data(), derLen, nullptr, 0, &length); }),
+                         what + json + " (the length)");
+      ASSERT_GT(length, 0) << what << json;
+      std::string doc(static_cast<std::size_t>(length) + 1, '\0');
+      ExpectNoAllocation(
+          Measure([&] { (void)document(der.data(), derLen, doc.data(), length + 1, &length); }),
+          what + json);
       ++checked;
     }
   }

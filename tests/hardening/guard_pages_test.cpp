@@ -7,7 +7,8 @@
 // Inputs: the sample certificates and requests, every DER element inside
 // them, Base64 texts of many lengths, and whatever the fuzz corpora hold.
 // Exports that take no size get exactly the element the input's header
-// declares. Both placements must give the same answers.
+// declares; the JSON exports get a capacity of exactly their document's
+// length, and one byte less. Both placements must give the same answers.
 #include "hardening/guarded_exports.h"
 
 #if KXTEST_HAVE_GUARD_PAGES
@@ -67,6 +68,11 @@ class Trace {
   void Add(const kxtest::RequestResult& r) {
     Add(r.rc);
     Add(r.record);
+  }
+  void Add(const kxtest::DocumentResult& r) {
+    Add(r.rc);
+    Add(r.length);
+    Add(Bytes(r.document.begin(), r.document.end()));
   }
   bool operator==(const Trace&) const = default;
   std::size_t calls() const { return numbers_.size(); }
@@ -206,6 +212,14 @@ void RunAsRequestText(GuardedExports& g, const Bytes& bytes, Trace& trace) {
   trace.Add(g.Request(text, static_cast<std::int32_t>(text.size())));
 }
 
+// Both JSON exports on exactly `bytes`: each document asked for, then
+// written into exactly its length and refused one byte less.
+void RunDocuments(GuardedExports& g, const Bytes& bytes, Trace& trace) {
+  for (const auto kind : {kxtest::DocumentOf::kCertificate, kxtest::DocumentOf::kRequest}) {
+    trace.Add(g.Document(kind, bytes));
+  }
+}
+
 // The Base64 body between the armour lines, without line breaks.
 std::string BodyOf(const std::string& pem) {
   const std::size_t from = pem.find('\n') + 1;
@@ -296,6 +310,7 @@ TEST(GuardCertificates, EveryExportOnEverySample) {
       EXPECT_EQ(g.Split().rc, tbsFits && sigFits ? KX_OK : KX_ERR_MALFORMED);
       RunElements(g, *cert, traces[s]);
       RunBase64(g, *cert, traces[s]);
+      RunDocuments(g, *cert, traces[s]);
     }
     EXPECT_TRUE(traces[0] == traces[1]) << "both placements give the same answers";
   }
@@ -338,6 +353,9 @@ TEST(GuardRequests, EveryTextAndEveryDerSample) {
       RunElements(g, *der, traces[s]);
       RunBase64(g, *der, traces[s]);
       RunCertificate(g, *der, Items::kSerialForms, traces[s]);
+      // Both forms as documents: the DER and the text without a terminator.
+      RunDocuments(g, *der, traces[s]);
+      RunDocuments(g, pemBytes, traces[s]);
     }
     EXPECT_TRUE(traces[0] == traces[1]) << "both placements give the same answers";
   }
@@ -401,8 +419,9 @@ std::int64_t PrefixCapacity(const Bytes& file, std::size_t textLength) {
 
 // One corpus file through every export it can be an input of: its declared
 // element (when it lies inside the file) through the DER exports, every
-// element inside it, the file as bytes to encode, as a Base64 text and as a
-// request text; then the target's own reading of the file.
+// element inside it, the file as bytes to encode, as a Base64 text, as a
+// request text and as the input of both JSON exports; then the target's own
+// reading of the file.
 void RunCorpusFile(GuardedExports& g, const std::string& target, const Bytes& file, Trace& trace) {
   if (const auto element = kxtest::DeclaredElement(file)) {
     RunCertificate(g, *element, Items::kSerialForms, trace);
@@ -411,7 +430,11 @@ void RunCorpusFile(GuardedExports& g, const std::string& target, const Bytes& fi
   RunBase64(g, file, trace);
   RunAsBase64Text(g, file, trace);
   RunAsRequestText(g, file, trace);
+  RunDocuments(g, file, trace);
 
+  if (target == "fuzz_document" && file.size() >= 4) {  // the capacity prefix, then the input
+    RunDocuments(g, Bytes(file.begin() + 4, file.end()), trace);
+  }
   if (target == "fuzz_request" && !file.empty()) {
     const Bytes rest(file.begin() + 1, file.end());
     if ((file[0] & 1) != 0) {  // DER mode: the bytes in a valid armour

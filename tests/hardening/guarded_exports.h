@@ -25,6 +25,7 @@
 
 #include "kestrix.h"
 #include "support/der_header.h"
+#include "support/json_document.h"
 #include "support/samples.h"
 
 namespace kxtest {
@@ -124,6 +125,16 @@ struct RequestResult {
   Bytes record;  // the whole record after the call
   bool operator==(const RequestResult&) const = default;
 };
+
+struct DocumentResult {
+  std::int32_t rc = 0;
+  std::int32_t length = 0;
+  std::string document;  // as written into a buffer of exactly its length
+  bool operator==(const DocumentResult&) const = default;
+};
+
+// Which JSON export a document call makes.
+enum class DocumentOf { kCertificate, kRequest };
 
 // Runs `call` with standard output sent to /dev/null: GetUsrPubKey and the
 // request decoder print diagnostic lines on some failures. Only the call
@@ -341,6 +352,45 @@ class GuardedExports {
     if (r.rc == KX_ERR_MALFORMED) {
       EXPECT_EQ(r.count, capacity) << "count unchanged after -2";
     }
+    return r;
+  }
+
+  // CertificateToJson or RequestToJson on exactly the bytes of `input`:
+  // asked for the length alone (no buffer), then into a block of exactly the
+  // length less one byte (refused), then of exactly the length (written,
+  // without room for a terminator).
+  DocumentResult Document(DocumentOf kind, const Bytes& input) {
+    const std::uint8_t* in = input_.Assign(input);
+    const auto inputLen = static_cast<std::int32_t>(input.size());
+    const char* what = kind == DocumentOf::kCertificate ? "CertificateToJson" : "RequestToJson";
+    auto call = [&](char* out, std::int32_t capacity) {
+      len_.set(kUnset);
+      return kind == DocumentOf::kCertificate
+                 ? CertificateToJson(in, inputLen, out, capacity, len_.get())
+                 : RequestToJson(in, inputLen, out, capacity, len_.get());
+    };
+    DocumentResult r;
+    r.rc = call(nullptr, 0);
+    r.length = len_.value();
+    if (r.rc != KX_ERR_LENGTH || r.length <= 0) {
+      ADD_FAILURE() << what << " asked for the length: status " << r.rc << ", length " << r.length;
+      return r;
+    }
+    const auto length = static_cast<std::size_t>(r.length);
+    out_.Resize(length - 1);
+    EXPECT_EQ(call(out_.chars(), r.length - 1), KX_ERR_LENGTH) << what << ": one byte short";
+    EXPECT_EQ(len_.value(), r.length) << what << ": one byte short";
+    out_.Resize(length);
+    r.rc = call(out_.chars(), r.length);
+    EXPECT_EQ(len_.value(), r.length) << what;
+    if (!OneOf(r.rc, {KX_OK, KX_ERR_MALFORMED})) {
+      ADD_FAILURE() << what << " status " << r.rc;
+      return r;
+    }
+    r.document.assign(out_.chars(), length);
+    EXPECT_TRUE(OpensAsDocument(r.document)) << what << ": " << r.document.substr(0, 40);
+    EXPECT_TRUE(IsWellFormedUtf8(r.document)) << what;
+    EXPECT_FALSE(ParseDocument(r.document).is_discarded()) << what << ": " << r.document;
     return r;
   }
 

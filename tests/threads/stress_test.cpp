@@ -1,4 +1,4 @@
-// All eleven exports from eight threads at once, on shared read-only inputs
+// Every export from eight threads at once, on shared read-only inputs
 // (the sample certificates and requests, Base64 texts of them), each thread
 // with its own output buffers: every answer, status and output bytes, must
 // equal the answer computed on one thread first. Name conversions run in the
@@ -240,6 +240,27 @@ void AddDecodeCalls(std::vector<Call>& calls, const Text& t) {
                    }});
 }
 
+// CertificateToJson or RequestToJson: the length asked for, then the
+// document written into exactly its length and one byte for the terminator.
+using JsonExport = std::int32_t(KESTRIX_CALL*)(const unsigned char*, std::int32_t, char*,
+                                               std::int32_t, std::int32_t*);
+Call Document(const char* what, JsonExport call, const std::string& name, const void* input,
+              std::size_t size) {
+  return {std::string(what) + " " + name, Locale::kC,
+          [call, in = static_cast<const unsigned char*>(input),
+           n = static_cast<std::int32_t>(size)](Answer& a, Bytes& work) {
+            std::int32_t length = -7;
+            a.status = call(in, n, nullptr, 0, &length);
+            a.Put(length);
+            if (length < 0) return;
+            const std::size_t room = static_cast<std::size_t>(length) + 1;
+            a.status =
+                call(in, n, reinterpret_cast<char*>(Poisoned(work, room)), length + 1, &length);
+            a.Put(length);
+            a.Put(work.data(), work.size());
+          }};
+}
+
 Call RequestText(const Request& r, Locale locale) {
   return {"RC_decodep10pemtxt " + r.name, locale, [pem = &r.pem](Answer& a, Bytes&) {
             P10RequestInfo record;
@@ -312,12 +333,17 @@ std::vector<Call> AllCalls(const Samples& s, bool gbk) {
                      }});
     AddElementCalls(calls, cert.name, cert.der);
     AddBase64Calls(calls, cert.name, cert.der);
+    calls.push_back(Document("CertificateToJson", CertificateToJson, cert.name, cert.der.data(),
+                             cert.der.size()));
   }
   for (const Request& r : s.requests) {
     calls.push_back(RequestText(r, Locale::kC));
     if (gbk) calls.push_back(RequestText(r, Locale::kGbk));
     AddElementCalls(calls, r.name, r.der);
     AddBase64Calls(calls, r.name, r.der);
+    calls.push_back(Document("RequestToJson", RequestToJson, r.name, r.der.data(), r.der.size()));
+    calls.push_back(
+        Document("RequestToJson", RequestToJson, r.name + " (PEM)", r.pem.data(), r.pem.size()));
   }
   for (const Text& t : s.base64) AddDecodeCalls(calls, t);
   return calls;

@@ -700,7 +700,7 @@ import base64, datetime, hashlib, json, re, subprocess, sys
 docs = [json.loads(line) for line in open(sys.argv[1])]
 assert len(docs) == int(sys.argv[2]), len(docs)
 assert [d["source"] for d in docs] == sorted(d["source"] for d in docs)
-table = open(sys.argv[3]).read().split("## A request")[0]
+table = open(sys.argv[3]).read().split("## The tool's documents")[1].split("### A request")[0]
 documented = {m for row in re.findall(r"^\| (`.*?) \|", table, re.M)
               for m in re.findall(r"`(\w+)`", row)}
 members = set().union(*(d.keys() for d in docs))

@@ -1,6 +1,6 @@
 /* A Windows caller's view of kestrix.dll: load it, look every export up by
  * its undecorated name and call each once on a sample certificate, a sample
- * request and a Base64 text. Prints one line per export and "caller: N of 11
+ * request and a Base64 text. Prints one line per export and "caller: N of 13
  * exports answered as expected". */
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,12 +25,31 @@ typedef int32_t(KESTRIX_CALL* PemToDerFn)(const char*, int32_t, unsigned char*, 
 typedef int32_t(KESTRIX_CALL* EncodeFn)(char*, int32_t*, const unsigned char*, int32_t);
 typedef int32_t(KESTRIX_CALL* DecodeFn)(unsigned char*, int32_t*, const char*, int32_t);
 typedef int32_t(KESTRIX_CALL* RequestFn)(const char*, int32_t, P10RequestInfo*);
+typedef int32_t(KESTRIX_CALL* JsonFn)(const unsigned char*, int32_t, char*, int32_t, int32_t*);
 
 static int good = 0;
 
 static void Report(const char* name, int ok, const char* detail) {
   printf("%-20s %s %s\n", name, ok ? "ok  " : "FAIL", detail);
   good += ok ? 1 : 0;
+}
+
+/* A JSON export on `input`: the length asked for, then the document written
+ * with room for its terminator. */
+static void ReportDocument(const char* name, JsonFn fn, const unsigned char* input, long size) {
+  static const char opening[] = "{\"kestrix_document\":2";
+  char detail[200], *doc = NULL;
+  int32_t length = -1, written = -1;
+  int32_t rc = fn(input, (int32_t)size, NULL, 0, &length);
+  if (rc == KX_ERR_LENGTH && length > 0 && (doc = (char*)malloc((size_t)length + 1)) != NULL) {
+    rc = fn(input, (int32_t)size, doc, length + 1, &written);
+  }
+  sprintf(detail, "status %d, %d bytes: %.40s", rc, written, doc != NULL ? doc : "");
+  Report(name,
+         rc == KX_OK && doc != NULL && written == length && doc[length] == '\0' &&
+             strncmp(doc, opening, sizeof opening - 1) == 0,
+         detail);
+  free(doc);
 }
 
 int main(int argc, char** argv) {
@@ -65,9 +84,11 @@ int main(int argc, char** argv) {
   LOOK(EncodeFn, EncodePEMBlock);
   LOOK(DecodeFn, DecodePEMBlock);
   LOOK(RequestFn, RC_decodep10pemtxt);
+  LOOK(JsonFn, CertificateToJson);
+  LOOK(JsonFn, RequestToJson);
   if (!getcertlen_ || !getTVL_ || !CerExpand_ || !GetCertInfo_ || !GetUsrPubKey_ ||
       !GetPreCertVerified_ || !DerToPem_ || !PemToDer_ || !EncodePEMBlock_ || !DecodePEMBlock_ ||
-      !RC_decodep10pemtxt_) {
+      !RC_decodep10pemtxt_ || !CertificateToJson_ || !RequestToJson_) {
     fprintf(stderr, "caller: an export is missing from %s\n", argv[1]);
     return 1;
   }
@@ -121,9 +142,12 @@ int main(int argc, char** argv) {
   sprintf(detail, "commonName \"%s\", key %d bytes", info.commonName, info.publicKeyLen);
   Report("RC_decodep10pemtxt", rc == KX_OK && info.publicKeyLen > 0, detail);
 
-  printf("caller: %d of 11 exports answered as expected\n", good);
+  ReportDocument("CertificateToJson", CertificateToJson_, cert, certSize);
+  ReportDocument("RequestToJson", RequestToJson_, request, requestSize);
+
+  printf("caller: %d of 13 exports answered as expected\n", good);
   FreeLibrary(dll);
   free(cert);
   free(request);
-  return good == 11 ? 0 : 1;
+  return good == 13 ? 0 : 1;
 }

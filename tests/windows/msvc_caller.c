@@ -4,7 +4,7 @@
  * import library asks kestrix.dll for the plain name: the program links only
  * when kestrix.lib agrees with kestrix.h, and starts only when the DLL has
  * every name. Each export is then called once on the samples, read from the
- * current folder. Prints "msvc caller: N of 11 exports answered as expected"
+ * current folder. Prints "msvc caller: N of 13 exports answered as expected"
  * and exits with the number that did not. */
 #include "kestrix.h"
 
@@ -20,7 +20,7 @@ __declspec(dllimport) int WINAPI
 __declspec(dllimport) __declspec(noreturn) void WINAPI ExitProcess(unsigned code);
 
 static unsigned char cert[8192], bytes[8192], tbs[KX_MAX_TBS_SIZE], sig[KX_MAX_SIGNATURE_SIZE];
-static char request[8192], pem[12288], out[KX_ITEM_BUFFER_SIZE];
+static char request[8192], pem[12288], out[KX_ITEM_BUFFER_SIZE], json[65536];
 static P10RequestInfo info;
 static int good;
 
@@ -77,8 +77,20 @@ void Start(void) {
                                    RC_decodep10pemtxt(request, requestSize, &info) == KX_OK &&
                                    info.publicKeyLen > 0);
 
+  /* The JSON exports: the length asked for, then the document with its NUL. */
+  Report("CertificateToJson", CertificateToJson(cert, certSize, 0, 0, &a) == KX_ERR_LENGTH &&
+                                  a > 0 && a < (int32_t)sizeof json &&
+                                  CertificateToJson(cert, certSize, json, a + 1, &b) == KX_OK &&
+                                  b == a && json[b] == 0 &&
+                                  Same(json, "{\"kestrix_document\":2", 21));
+  Report("RequestToJson",
+         RequestToJson((const unsigned char*)request, requestSize, 0, 0, &a) == KX_ERR_LENGTH &&
+             a > 0 && a < (int32_t)sizeof json &&
+             RequestToJson((const unsigned char*)request, requestSize, json, a + 1, &b) == KX_OK &&
+             b == a && json[b] == 0 && Same(json, "{\"kestrix_document\":2", 21));
+
   Put("msvc caller: ");
   Put((const char[]){(char)('0' + good / 10), (char)('0' + good % 10), 0});
-  Put(" of 11 exports answered as expected\n");
-  ExitProcess((unsigned)(11 - good));
+  Put(" of 13 exports answered as expected\n");
+  ExitProcess((unsigned)(13 - good));
 }

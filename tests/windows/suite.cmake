@@ -44,6 +44,17 @@ target_include_directories(kestrix_win_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
 target_compile_definitions(kestrix_win_tests PRIVATE
   KESTRIX_SAMPLES_DIR="${PROJECT_SOURCE_DIR}/samples")
 target_link_libraries(kestrix_win_tests PRIVATE kestrix_core GTest::gtest GTest::gtest_main)
+# nlohmann-json (header-only) from the build machine, copied into the build
+# tree so that the Windows compiler takes it without the machine's other
+# headers.
+find_path(KESTRIX_NLOHMANN_JSON_DIR nlohmann/json.hpp NO_CMAKE_FIND_ROOT_PATH)
+if(NOT KESTRIX_NLOHMANN_JSON_DIR)
+  message(FATAL_ERROR "Windows test program: nlohmann/json.hpp not found "
+    "(Debian: nlohmann-json3-dev)")
+endif()
+file(COPY ${KESTRIX_NLOHMANN_JSON_DIR}/nlohmann DESTINATION ${CMAKE_CURRENT_BINARY_DIR}/third-party)
+target_include_directories(kestrix_win_tests SYSTEM PRIVATE
+  ${CMAKE_CURRENT_BINARY_DIR}/third-party)
 # The runtime linked in: the program runs without MinGW's DLLs beside it.
 target_link_options(kestrix_win_tests PRIVATE -static)
 kestrix_warnings(kestrix_win_tests)

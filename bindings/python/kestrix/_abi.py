@@ -220,8 +220,8 @@ STATUS_NAMES = {
     2: ('KX_NOT_YET_VALID', 'check time earlier than the start of validity'),
     3: ('KX_EXPIRED', 'check time later than the end of validity'),
     5: ('KX_NO_REQUEST_ARMOUR', 'no request armour line in the text'),
-    100: ('KX_ERR_LENGTH', 'a Base64 length or capacity check failed'),
-    731: ('KX_ERR_NO_OUTPUT_BUFFER', 'GetCertInfo was given no output buffer'),
+    100: ('KX_ERR_LENGTH', 'a length or capacity check failed (Base64, JSON)'),
+    731: ('KX_ERR_NO_OUTPUT_BUFFER', 'no output buffer (GetCertInfo, JSON)'),
 }
 
 
@@ -263,3 +263,7 @@ def declare(library):
     library.EncodePEMBlock.restype = ctypes.c_int32
     library.DecodePEMBlock.argtypes = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_int32), ctypes.c_char_p, ctypes.c_int32]
     library.DecodePEMBlock.restype = ctypes.c_int32
+    library.CertificateToJson.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32, ctypes.POINTER(ctypes.c_int32)]
+    library.CertificateToJson.restype = ctypes.c_int32
+    library.RequestToJson.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32, ctypes.POINTER(ctypes.c_int32)]
+    library.RequestToJson.restype = ctypes.c_int32
