@@ -943,10 +943,12 @@ bool WriteExtensions(const Reader& extensions, JsonWriter& out) {
     out.Key("value");
     out.Hex(extension.value);
     if (const Handler handler = FindHandler(extension.id); handler != nullptr) {
-      // A value that turns out malformed midway takes back what it wrote.
-      const JsonWriter::Mark mark = out.Save();
-      if (const Fault fault = handler(extension.value, out); fault != kFine) {
-        out.Restore(mark);
+      // A writer that keeps nothing tells whether the value parses, so that
+      // nothing but the document is ever written into the caller's buffer.
+      JsonWriter probe(nullptr, 0);
+      if (const Fault fault = handler(extension.value, probe); fault == kFine) {
+        (void)handler(extension.value, out);
+      } else {
         out.Key("error");
         out.String(kFaultTexts[fault]);
       }

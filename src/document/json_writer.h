@@ -37,21 +37,6 @@ class JsonWriter {
   void Number(std::int64_t value);
   void Number(std::uint64_t value);
 
-  // A point in the document to come back to: Restore takes back everything
-  // written since Save, so a part that turns out malformed midway can be
-  // written again otherwise.
-  struct Mark {
-    std::size_t length;
-    std::uint64_t needComma;
-    bool afterKey;
-  };
-  [[nodiscard]] Mark Save() const { return Mark{length_, needComma_, afterKey_}; }
-  void Restore(const Mark& mark) {
-    length_ = mark.length;
-    needComma_ = mark.needComma;
-    afterKey_ = mark.afterKey;
-  }
-
   // The document's length: the bytes written, and those that did not fit.
   [[nodiscard]] std::size_t Length() const { return length_; }
   // True when the whole document fits the capacity.
