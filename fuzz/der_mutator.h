@@ -84,4 +84,18 @@ std::size_t CrossOver(const Layout& layout1, const Layout& layout2, const std::u
     return kxfuzz::CrossOver(layout, layout, data1, size1, data2, size2, out, maxOutSize, seed);  \
   }
 
+// The same for a target whose input's layout depends on the input:
+// `layoutOf(data, size)` gives it.
+#define KXFUZZ_DER_MUTATION_BY(layoutOf)                                                          \
+  extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,            \
+                                                 std::size_t maxSize, unsigned seed) {            \
+    return kxfuzz::Mutate(layoutOf(data, size), data, size, maxSize, seed);                       \
+  }                                                                                               \
+  extern "C" std::size_t LLVMFuzzerCustomCrossOver(                                               \
+      const std::uint8_t* data1, std::size_t size1, const std::uint8_t* data2, std::size_t size2, \
+      std::uint8_t* out, std::size_t maxOutSize, unsigned seed) {                                 \
+    return kxfuzz::CrossOver(layoutOf(data1, size1), layoutOf(data2, size2), data1, size1, data2, \
+                             size2, out, maxOutSize, seed);                                       \
+  }
+
 #endif  // KESTRIX_FUZZ_DER_MUTATOR_H

@@ -130,15 +130,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   return 0;
 }
 
-extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
-                                               std::size_t maxSize, unsigned seed) {
-  return kxfuzz::Mutate(LayoutOf(data, size), data, size, maxSize, seed);
-}
-
-extern "C" std::size_t LLVMFuzzerCustomCrossOver(const std::uint8_t* data1, std::size_t size1,
-                                                 const std::uint8_t* data2, std::size_t size2,
-                                                 std::uint8_t* out, std::size_t maxOutSize,
-                                                 unsigned seed) {
-  return kxfuzz::CrossOver(LayoutOf(data1, size1), LayoutOf(data2, size2), data1, size1, data2,
-                           size2, out, maxOutSize, seed);
-}
+KXFUZZ_DER_MUTATION_BY(LayoutOf)
