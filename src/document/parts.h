@@ -13,7 +13,6 @@
 namespace kx::document {
 
 inline constexpr std::uint8_t kTagBoolean = 0x01;
-inline constexpr std::uint8_t kTagEnumerated = 0x0A;
 inline constexpr std::uint8_t kTagUtcTime = 0x17;
 inline constexpr std::uint8_t kTagGeneralizedTime = 0x18;
 inline constexpr std::uint8_t kTagContext0 = 0xA0;  // [0] constructed
