@@ -7,8 +7,10 @@
 // whether it parses, then into the document, so an extension's object is
 // never left half-written. SIZE (1..MAX) lists are not held to one member:
 // an empty one is written as an empty array.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 #include "document/oids.h"
@@ -832,6 +834,39 @@ Fault WriteScts(const Reader& value, JsonWriter& out) {
   return kFine;
 }
 
+// The private extensions whose values the library's items read: one
+// element, a string type for each but 1.3.6.1.4.1.5315.100.2.2, which holds
+// a small number. Written as {"type", "value"} (or "valueHex"), as a name's
+// attribute values are.
+Fault WritePrivateValue(const Reader& value, JsonWriter& out) {
+  Reader r = value;
+  Element element{};
+  if (!der::ReadElement(r, element)) return der::ExpectEnd(value) ? kMissing : kMalformed;
+  if (Fault f = End(r)) return f;
+  out.Key("privateValue");
+  out.StartObject();
+  WriteTypedValue(element, out);
+  out.EndObject();
+  return kFine;
+}
+
+// 1.3.6.1.4.1.5315.100.2.2 adds "number", read from the element's content
+// as its item reads it: two bytes are a 16-bit number, otherwise the first
+// byte alone counts (0 when there is none).
+Fault WritePrivateNumber(const Reader& value, JsonWriter& out) {
+  if (Fault f = WritePrivateValue(value, out)) return f;
+  Reader r = value;
+  Element element{};
+  (void)der::ReadElement(r, element);
+  Reader content = element.content;
+  std::uint64_t number = 0;
+  const std::size_t n = der::Remaining(content);
+  (void)der::ReadBigEndian(content, n == 2 ? 2 : std::min<std::size_t>(n, 1), number);
+  out.Key("number");
+  out.Number(number);
+  return kFine;
+}
+
 // ---- Dispatch -------------------------------------------------------------------
 
 // An extension the document reads: its identifier's content bytes.
@@ -886,10 +921,54 @@ constexpr KnownExtension kKnownExtensions[] = {
     {10, {0x2B, 0x06, 0x01, 0x04, 0x01, 0xD6, 0x79, 0x02, 0x04, 0x03}, WritePoison},
 };
 
+// The private arcs whose extensions hold one short value: the arc's bytes
+// and, as bits, the final arcs (each one byte, below 64) that are known.
+struct PrivateArc {
+  std::uint8_t length;
+  std::uint8_t bytes[9];
+  std::uint64_t finals;
+};
+
+constexpr std::uint64_t Bits(std::initializer_list<unsigned> arcs) {
+  std::uint64_t bits = 0;
+  for (const unsigned arc : arcs) bits |= std::uint64_t{1} << arc;
+  return bits;
+}
+
+constexpr PrivateArc kPrivateArcs[] = {
+    // 1.2.86.11.7.n
+    {4, {0x2A, 0x56, 0x0B, 0x07}, Bits({1, 2, 3, 4, 5})},
+    // 2.16.840.1.113731.n
+    {7,
+     {0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x43},
+     Bits({9, 10, 11, 14, 15, 16, 17, 22, 23, 24, 25, 29})},
+    // 1.3.6.1.4.1.5315.100.2.n
+    {9, {0x2B, 0x06, 0x01, 0x04, 0x01, 0xA9, 0x43, 0x64, 0x02}, Bits({1, 2, 3, 4})},
+    // 1.3.6.1.4.1.5315.100.5.n
+    {9,
+     {0x2B, 0x06, 0x01, 0x04, 0x01, 0xA9, 0x43, 0x64, 0x05},
+     Bits({1, 2, 3, 4, 5, 6, 8, 9, 11, 12})},
+};
+// 1.3.6.1.4.1.5315.100.2.2, the one private number.
+constexpr std::uint8_t kPrivateNumber[] = {0x2B, 0x06, 0x01, 0x04, 0x01,
+                                           0xA9, 0x43, 0x64, 0x02, 0x02};
+
 // The handler for the extension whose identifier's content is `id`, or null.
 Handler FindHandler(const Reader& id) {
   for (const KnownExtension& known : kKnownExtensions) {
     if (der::Equals(id, known.bytes, known.length)) return known.handler;
+  }
+  Reader arc{};
+  std::uint8_t last = 0;
+  for (const PrivateArc& p : kPrivateArcs) {
+    if (der::Remaining(id) != p.length + std::size_t{1}) continue;
+    Reader r = id;
+    if (!der::ReadBytes(r, p.length, arc) || !der::Equals(arc, p.bytes, p.length) ||
+        !der::ReadByte(r, last) || last >= 64 || (p.finals >> last & 1) == 0) {
+      continue;
+    }
+    return der::Equals(id, kPrivateNumber, sizeof kPrivateNumber) ? WritePrivateNumber
+                                                                  : WritePrivateValue;
   }
   return nullptr;
 }

@@ -223,29 +223,7 @@ void WriteAttribute(const Attribute& a, JsonWriter& out) {
     out.Key("name");
     out.String(info->name);
   }
-  const StringType* type = FindStringType(a.value.tag);
-  out.Key("type");
-  if (type != nullptr) {
-    out.String(type->name);
-  } else {
-    out.StartString();
-    out.AppendUtf8("tag ");
-    out.AppendNumber(a.value.tag);
-    out.EndString();
-  }
-  if (type == nullptr || type->encoding == Encoding::kNone) {
-    out.Key("valueHex");
-    out.Hex(a.value.content);
-  } else {
-    out.Key("value");
-    out.StartString();
-    const bool valid = AppendText(type->encoding, a.value.content, out);
-    out.EndString();
-    if (!valid) {
-      out.Key("valueHex");
-      out.Hex(a.value.content);
-    }
-  }
+  WriteTypedValue(a.value, out);
   out.EndObject();
 }
 
@@ -289,6 +267,32 @@ Reader NthRdn(const Reader& name, std::size_t index) {
 void AppendIpAddress(const Reader& bytes, JsonWriter& out);
 
 }  // namespace
+
+void WriteTypedValue(const Element& value, JsonWriter& out) {
+  const StringType* type = FindStringType(value.tag);
+  out.Key("type");
+  if (type != nullptr) {
+    out.String(type->name);
+  } else {
+    out.StartString();
+    out.AppendUtf8("tag ");
+    out.AppendNumber(value.tag);
+    out.EndString();
+  }
+  if (type == nullptr || type->encoding == Encoding::kNone) {
+    out.Key("valueHex");
+    out.Hex(value.content);
+    return;
+  }
+  out.Key("value");
+  out.StartString();
+  const bool valid = AppendText(type->encoding, value.content, out);
+  out.EndString();
+  if (!valid) {
+    out.Key("valueHex");
+    out.Hex(value.content);
+  }
+}
 
 bool CheckName(const Reader& name, std::size_t& offset) {
   Reader r = name;

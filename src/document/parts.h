@@ -32,6 +32,11 @@ inline constexpr std::uint8_t kTagContext3 = 0xA3;
 // with "valueHex" beside a value whose bytes are not valid in its type.
 void WriteName(const der::Reader& name, JsonWriter& out);
 
+// Writes a value's "type" (the ASN.1 string type, or "tag N") and its
+// "value" as text, with "valueHex" beside text whose bytes are not valid in
+// the type; a value of no string type as "valueHex" alone.
+void WriteTypedValue(const der::Element& value, JsonWriter& out);
+
 // Writes the text of a string value of type `tag` as a JSON string (UTF-8;
 // bytes not valid in the type become U+FFFD). False when some were not.
 // Tags that are no string type are written as their bytes in hex.

@@ -25,6 +25,7 @@
 #include "der/reader.h"
 #include "document/parts.h"
 #include "support/cert_builder.h"
+#include "support/json_document.h"
 #include "support/openssl_x509.h"
 #include "support/samples.h"
 #include "support/tlv_builder.h"
@@ -51,7 +52,9 @@ Written WriteArray(const Bytes& content) {
   std::string text(sizing.Length(), '\0');
   kx::document::JsonWriter writer(text.data(), text.size());
   const bool framed = kx::document::WriteExtensions(r, writer);
-  return {framed, json::parse(text)};
+  json array = kxtest::ParseDocument(text);
+  EXPECT_FALSE(array.is_discarded()) << text;
+  return {framed, array};
 }
 
 // The content of a certificate's Extensions SEQUENCE (none for a v1 one).
@@ -368,6 +371,14 @@ const Generated kGenerated[] = {
      "subjectInfoAccess = caRepository;URI:http://repo.example/\n"
      "authorityKeyIdentifier = keyid:always, issuer:always",
      "", "2.5.29.18", R"({"names": [{"type": "email", "value": "ca@example.com"}]})"},
+    // The private values the items read, as name attributes are written.
+    {"1.3.6.1.4.1.5315.100.5.9 = ASN1:FORMAT:UTF8,UTF8String:Ünï 测试", "",
+     "1.3.6.1.4.1.5315.100.5.9",
+     R"({"privateValue": {"type": "UTF8String", "value": "Ünï 测试"}})"},
+    {"2.16.840.1.113731.29 = ASN1:BMPSTRING:bmp text", "", "2.16.840.1.113731.29",
+     R"({"privateValue": {"type": "BMPString", "value": "bmp text"}})"},
+    {"1.3.6.1.4.1.5315.100.2.2 = ASN1:INTEGER:258", "", "1.3.6.1.4.1.5315.100.2.2",
+     R"({"privateValue": {"type": "tag 2", "valueHex": "0102"}, "number": 258})"},
 };
 
 TEST(DocumentExtensionsGenerated, MeaningOfEachExtension) {
@@ -419,6 +430,8 @@ TEST(DocumentExtensionsMalformed, ValueGetsErrorAndTheRestStays) {
       {kxtest::kOidPolicies, qualifierWithout, "missing element"},
       {kOidPoison, Tlv(0x05, {0x00}), "invalid value"},
       {kOidScts, Tlv(0x04, {0x00, 0x05, 0x00, 0x03, 0x00}), "malformed SCT list"},
+      {{0x2A, 0x56, 0x0B, 0x07, 0x01}, Cat({Tlv(0x0C, {'a'}), {0x00}}), "bytes after the end"},
+      {{0x2A, 0x56, 0x0B, 0x07, 0x05}, {}, "missing element"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(HexOf(c.value));

@@ -1,14 +1,17 @@
 // Checks of a JSON document as CertificateToJson and RequestToJson hand it
 // out, made without the library's own code: the opening every document has,
 // well-formed UTF-8 (read by Unicode's table of well-formed byte sequences),
-// and a parse by nlohmann-json that must not throw.
+// and a parse by nlohmann-json that must not throw and finds no key twice.
 #ifndef KESTRIX_TESTS_SUPPORT_JSON_DOCUMENT_H
 #define KESTRIX_TESTS_SUPPORT_JSON_DOCUMENT_H
 
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
+#include <set>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace kxtest {
 
@@ -57,9 +60,22 @@ inline bool IsWellFormedUtf8(std::string_view text) {
   return true;
 }
 
-// The parsed document; is_discarded() when `doc` is not one JSON value.
+// The parsed document; is_discarded() when `doc` is not one JSON value, or
+// when an object in it holds a key twice (which the parse alone lets pass).
 inline nlohmann::json ParseDocument(std::string_view doc) {
-  return nlohmann::json::parse(doc.begin(), doc.end(), nullptr, false);
+  using Event = nlohmann::json::parse_event_t;
+  std::vector<std::set<std::string>> keys;  // those of each open object
+  bool repeated = false;
+  const auto check = [&](int, Event event, nlohmann::json& parsed) {
+    if (event == Event::object_start) keys.emplace_back();
+    if (event == Event::object_end) keys.pop_back();
+    if (event == Event::key && !keys.back().insert(parsed.get<std::string>()).second) {
+      repeated = true;
+    }
+    return true;
+  };
+  nlohmann::json parsed = nlohmann::json::parse(doc.begin(), doc.end(), check, false);
+  return repeated ? nlohmann::json(nlohmann::json::value_t::discarded) : parsed;
 }
 
 }  // namespace kxtest
