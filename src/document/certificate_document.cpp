@@ -81,8 +81,8 @@ bool SmallUnsigned(Reader content, std::uint64_t& value) {
 
 // Writes two digits of a time, with the separator before them.
 void AppendTwoDigits(const char* separator, std::uint64_t value, JsonWriter& out) {
-  out.AppendUtf8(separator);
-  if (value < 10) out.AppendUtf8("0");
+  out.AppendAscii(separator);
+  if (value < 10) out.AppendAscii("0");
   out.AppendNumber(value);
 }
 
@@ -116,24 +116,29 @@ void WriteDecimal(const Reader& integer, JsonWriter& out) {
       carry = v >> 8;
     }
   }
-  // Divide by 10 until nothing is left, the digits coming last first.
-  char digits[kDecimalSerialBytes * 3 + 1];
-  std::size_t count = 0;
+  // Divide by 10^9 until nothing is left: nine digits a pass, the last
+  // digits first.
+  constexpr std::uint32_t kChunk = 1000000000;
+  char digits[kDecimalSerialBytes * 3 + 9];
+  std::size_t first = sizeof digits;
   for (std::size_t start = 0;;) {
     while (start < n && magnitude[start] == 0) ++start;
     if (start == n) break;
-    unsigned remainder = 0;
+    std::uint64_t remainder = 0;
     for (std::size_t i = start; i < n; ++i) {
-      const unsigned v = (remainder << 8) | magnitude[i];
-      magnitude[i] = static_cast<std::uint8_t>(v / 10);
-      remainder = v % 10;
+      const std::uint64_t v = (remainder << 8) | magnitude[i];
+      magnitude[i] = static_cast<std::uint8_t>(v / kChunk);
+      remainder = v % kChunk;
     }
-    digits[count++] = static_cast<char>('0' + remainder);
+    for (int k = 0; k < 9; ++k, remainder /= 10) {
+      digits[--first] = static_cast<char>('0' + remainder % 10);
+    }
   }
-  if (count == 0) digits[count++] = '0';
+  while (first < sizeof digits - 1 && digits[first] == '0') ++first;  // leading zeros
+  if (first == sizeof digits) digits[--first] = '0';
   out.StartString();
-  if (negative) out.AppendUtf8("-");
-  while (count != 0) out.AppendUtf8(std::string_view(&digits[--count], 1));
+  if (negative) out.AppendAscii("-");
+  out.AppendAscii(std::string_view(digits + first, sizeof digits - first));
   out.EndString();
 }
 
@@ -396,8 +401,8 @@ bool ReadSigned(Reader input, const char* whole, const char* body, Signed& out,
 void WriteFault(const Reader& input, const FramingFault& fault, JsonWriter& out) {
   out.Key("error");
   out.StartString();
-  out.AppendUtf8("malformed ");
-  out.AppendUtf8(fault.what);
+  out.AppendAscii("malformed ");
+  out.AppendAscii(fault.what);
   out.EndString();
   out.Key("offset");
   out.Number(static_cast<std::uint64_t>(input.pos == nullptr ? 0 : der::OffsetIn(input, fault.at)));
@@ -446,10 +451,10 @@ bool WriteTime(const Element& time, JsonWriter& out) {
   AppendTwoDigits(":", minute, out);
   AppendTwoDigits(":", second, out);
   if (!der::ExpectEnd(fraction)) {
-    out.AppendUtf8(".");
+    out.AppendAscii(".");
     out.AppendUtf8(fraction);
   }
-  out.AppendUtf8("Z");
+  out.AppendAscii("Z");
   out.EndString();
   return true;
 }
@@ -460,12 +465,7 @@ void WriteAlgorithm(const Reader& algorithm, JsonWriter& out) {
   (void)der::ReadExpected(r, der::kTagOid, oid);
   const bool hasParameters = der::ReadElement(r, parameters);
   out.StartObject();
-  out.Key("oid");
-  WriteDottedOid(oid.content, out);
-  if (const OidInfo* info = FindOid(oid.content); info != nullptr) {
-    out.Key("name");
-    out.String(info->name);
-  }
+  WriteOidMembers(oid.content, out);
   if (Is(oid.content, kOidRsaPss) && hasParameters && parameters.tag == der::kTagSequence) {
     //   RSASSA-PSS-params ::= SEQUENCE { hashAlgorithm [0] DEFAULT sha1,
     //     maskGenAlgorithm [1] DEFAULT mgf1SHA1, saltLength [2] INTEGER DEFAULT 20, ... }
@@ -593,7 +593,7 @@ DocumentFault WriteCertificateDocument(Reader der, JsonWriter& out) {
   out.Key("kestrix_document");
   out.Number(std::uint64_t{2});
   out.Key("type");
-  out.String("certificate");
+  out.Ascii("certificate");
   if (!parsed) {
     WriteFault(der, fault, out);
     out.EndObject();

@@ -180,17 +180,6 @@ void WriteInteger(const Reader& content, JsonWriter& out) {
   out.Number(static_cast<std::int64_t>(bits));
 }
 
-// Writes an OBJECT IDENTIFIER as the members "oid" (dotted) and "name" (for a
-// known one) of the open object.
-void WriteOidMembers(const Reader& oid, JsonWriter& out) {
-  out.Key("oid");
-  WriteDottedOid(oid, out);
-  if (const OidInfo* info = FindOid(oid); info != nullptr) {
-    out.Key("name");
-    out.String(info->name);
-  }
-}
-
 // Writes, as an array, the names of the bits set in a checked BIT STRING's
 // content, in bit order (bit 0 is the first byte's high bit). Bits past the
 // named ones, and the unused bits, are passed over.
@@ -204,7 +193,7 @@ void WriteNamedBits(const Reader& bitString, const std::string_view (&names)[N],
   std::uint8_t byte = 0;
   for (std::size_t bit = 0; bit < count && bit < N; ++bit) {
     if (bit % 8 == 0) (void)der::ReadByte(r, byte);
-    if ((byte & (0x80u >> (bit % 8))) != 0) out.String(names[bit]);
+    if ((byte & (0x80u >> (bit % 8))) != 0) out.Ascii(names[bit]);
   }
   out.EndArray();
 }
@@ -213,7 +202,7 @@ void WriteNamedBits(const Reader& bitString, const std::string_view (&names)[N],
 void AppendPadded(std::uint64_t value, int width, JsonWriter& out) {
   int digits = 1;
   for (std::uint64_t v = value; v >= 10; v /= 10) ++digits;
-  for (; digits < width; ++digits) out.AppendUtf8("0");
+  for (; digits < width; ++digits) out.AppendAscii("0");
   out.AppendNumber(value);
 }
 
@@ -237,19 +226,19 @@ void WriteMilliseconds(std::uint64_t ms, JsonWriter& out) {
   const std::uint64_t year = yearOfEra + era * 400 + (month <= 2 ? 1u : 0u);
   out.StartString();
   AppendPadded(year, 4, out);
-  out.AppendUtf8("-");
+  out.AppendAscii("-");
   AppendPadded(month, 2, out);
-  out.AppendUtf8("-");
+  out.AppendAscii("-");
   AppendPadded(day, 2, out);
-  out.AppendUtf8("T");
+  out.AppendAscii("T");
   AppendPadded(msOfDay / 3600000, 2, out);
-  out.AppendUtf8(":");
+  out.AppendAscii(":");
   AppendPadded(msOfDay / 60000 % 60, 2, out);
-  out.AppendUtf8(":");
+  out.AppendAscii(":");
   AppendPadded(msOfDay / 1000 % 60, 2, out);
-  out.AppendUtf8(".");
+  out.AppendAscii(".");
   AppendPadded(msOfDay % 1000, 3, out);
-  out.AppendUtf8("Z");
+  out.AppendAscii("Z");
   out.EndString();
 }
 
@@ -1024,12 +1013,12 @@ bool WriteExtensions(const Reader& extensions, JsonWriter& out) {
     if (const Handler handler = FindHandler(extension.id); handler != nullptr) {
       // A writer that keeps nothing tells whether the value parses, so that
       // nothing but the document is ever written into the caller's buffer.
-      JsonWriter probe(nullptr, 0);
+      JsonWriter probe = JsonWriter::Discarding();
       if (const Fault fault = handler(extension.value, probe); fault == kFine) {
         (void)handler(extension.value, out);
       } else {
         out.Key("error");
-        out.String(kFaultTexts[fault]);
+        out.Ascii(kFaultTexts[fault]);
       }
     }
     out.EndObject();

@@ -33,59 +33,11 @@ constexpr PlainBytes kPlain;
 
 }  // namespace
 
-void JsonWriter::Put(char c) {
-  if (length_ < capacity_) out_[length_] = c;
-  ++length_;
-}
-
-void JsonWriter::Put(std::string_view s) {
-  // What fits is copied; the length counts all of it.
+void JsonWriter::PutPart(std::string_view s) {
   const std::size_t room = length_ < capacity_ ? capacity_ - length_ : 0;
   const std::size_t n = s.size() < room ? s.size() : room;
   if (n != 0) std::memcpy(out_ + length_, s.data(), n);
   length_ += s.size();
-}
-
-// A comma before every value of an object or array but its first; nothing
-// after a member name.
-void JsonWriter::Separate() {
-  if (afterKey_) {
-    afterKey_ = false;
-    return;
-  }
-  if ((needComma_ & 1u) != 0) Put(',');
-  needComma_ |= 1u;
-}
-
-void JsonWriter::StartObject() {
-  Separate();
-  Put('{');
-  needComma_ <<= 1;
-}
-
-void JsonWriter::EndObject() {
-  needComma_ >>= 1;
-  Put('}');
-}
-
-void JsonWriter::StartArray() {
-  Separate();
-  Put('[');
-  needComma_ <<= 1;
-}
-
-void JsonWriter::EndArray() {
-  needComma_ >>= 1;
-  Put(']');
-}
-
-void JsonWriter::Key(std::string_view name) {
-  // Member names are the document's own: plain ASCII that needs no escape.
-  Separate();
-  Put('"');
-  Put(name);
-  Put("\":");
-  afterKey_ = true;
 }
 
 // One code point inside a string: the two-character escapes, \u00XX for the
@@ -122,20 +74,12 @@ void JsonWriter::PutEscaped(char32_t cp) {
   }
 }
 
-void JsonWriter::StartString() {
-  Separate();
-  Put('"');
-}
-
-void JsonWriter::EndString() {
-  Put('"');
-}
-
 void JsonWriter::AppendUtf8(std::string_view utf8) {
   AppendUtf8(der::MakeReader(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size()));
 }
 
 void JsonWriter::AppendUtf8(const der::Reader& utf8) {
+  if (discarding_) return;
   der::Reader r = utf8;
   while (!der::ExpectEnd(r)) {
     // A run of bytes that stand for themselves goes out in one piece.
@@ -160,18 +104,20 @@ void JsonWriter::AppendUtf8(const der::Reader& utf8) {
 }
 
 void JsonWriter::AppendCodePoint(char32_t codePoint) {
+  if (discarding_) return;
   const bool unicode = codePoint <= 0x10FFFF && (codePoint < 0xD800 || codePoint > 0xDFFF);
   PutEscaped(unicode ? codePoint : platform::kReplacementCharacter);
 }
 
 void JsonWriter::AppendNumber(std::uint64_t value) {
+  if (discarding_) return;
   char digits[20];
-  std::size_t n = 0;
+  std::size_t first = sizeof digits;
   do {
-    digits[n++] = static_cast<char>('0' + value % 10);
+    digits[--first] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  while (n != 0) Put(digits[--n]);
+  Put(std::string_view(digits + first, sizeof digits - first));
 }
 
 void JsonWriter::String(std::string_view utf8) {
@@ -187,19 +133,35 @@ void JsonWriter::String(const der::Reader& utf8) {
 }
 
 void JsonWriter::AppendHex(const der::Reader& bytes) {
+  if (discarding_) return;
   der::Reader r = bytes;
-  char chunk[128];
-  std::size_t n = 0;
   std::uint8_t b = 0;
+  const std::size_t n = der::Remaining(r);
+  if (length_ >= capacity_) {  // nothing more fits: counted only
+    length_ += 2 * n;
+    return;
+  }
+  if (n <= (capacity_ - length_) / 2) {
+    // The common case: every digit fits, straight into the buffer.
+    char* to = out_ + length_;
+    while (der::ReadByte(r, b)) {
+      std::memcpy(to, kHexPairs.pair[b], 2);
+      to += 2;
+    }
+    length_ += 2 * n;
+    return;
+  }
+  char chunk[128];
+  std::size_t used = 0;
   while (der::ReadByte(r, b)) {
-    chunk[n++] = kHexPairs.pair[b][0];
-    chunk[n++] = kHexPairs.pair[b][1];
-    if (n == sizeof chunk) {
-      Put(std::string_view(chunk, n));
-      n = 0;
+    std::memcpy(chunk + used, kHexPairs.pair[b], 2);
+    used += 2;
+    if (used == sizeof chunk) {
+      Put(std::string_view(chunk, used));
+      used = 0;
     }
   }
-  Put(std::string_view(chunk, n));
+  Put(std::string_view(chunk, used));
 }
 
 void JsonWriter::Hex(const der::Reader& bytes) {

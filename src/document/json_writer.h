@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "der/reader.h"
@@ -19,17 +20,56 @@ class JsonWriter {
   // when capacity is 0). No terminator is written.
   JsonWriter(char* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
 
-  void StartObject();
-  void EndObject();
-  void StartArray();
-  void EndArray();
+  // A writer that neither keeps nor counts: for reading a value through the
+  // code that writes it, to learn whether it parses. Text, hex and numbers
+  // are passed over; Length() means nothing.
+  static JsonWriter Discarding() {
+    JsonWriter w(nullptr, 0);
+    w.discarding_ = true;
+    return w;
+  }
+  // True for a discarding writer: what cannot fail need not be written
+  // (and what reports on the text it wrote reports nothing).
+  [[nodiscard]] bool IsDiscarding() const { return discarding_; }
+
+  void StartObject() {
+    Separate();
+    Put('{');
+    needComma_ <<= 1;
+  }
+  void EndObject() {
+    needComma_ >>= 1;
+    Put('}');
+  }
+  void StartArray() {
+    Separate();
+    Put('[');
+    needComma_ <<= 1;
+  }
+  void EndArray() {
+    needComma_ >>= 1;
+    Put(']');
+  }
   // A member name, one of the document's own (plain ASCII, nothing to
   // escape); the value that follows is the member's.
-  void Key(std::string_view name);
+  void Key(std::string_view name) {
+    Separate();
+    Put('"');
+    Put(name);
+    Put("\":");
+    afterKey_ = true;
+  }
 
   // A string of UTF-8 text; an invalid sequence becomes U+FFFD.
   void String(std::string_view utf8);
   void String(const der::Reader& utf8);
+  // A string of the document's own text: plain printable ASCII without a
+  // quote or backslash (names, types, fixed texts), written as it stands.
+  void Ascii(std::string_view text) {
+    StartString();
+    Put(text);
+    EndString();
+  }
   // A string of the bytes in lowercase hex, two digits a byte.
   void Hex(const der::Reader& bytes);
   void Bool(bool value);
@@ -44,19 +84,49 @@ class JsonWriter {
 
   // The raw pieces, for callers that build a string from parts (a dotted
   // OID, an RFC 4514 name): StartString, then any of the Append calls, then
-  // EndString. Appended text is escaped as String escapes it.
-  void StartString();
+  // EndString. Appended text is escaped as String escapes it; AppendAscii
+  // takes the document's own text, as Ascii does.
+  void StartString() {
+    Separate();
+    Put('"');
+  }
   void AppendUtf8(std::string_view utf8);
   void AppendUtf8(const der::Reader& utf8);
+  void AppendAscii(std::string_view text) { Put(text); }
   void AppendCodePoint(char32_t codePoint);
   void AppendNumber(std::uint64_t value);
   void AppendHex(const der::Reader& bytes);
-  void EndString();
+  void EndString() { Put('"'); }
 
  private:
-  void Separate();
-  void Put(char c);
-  void Put(std::string_view s);
+  // A comma before every value of an object or array but its first;
+  // nothing after a member name.
+  void Separate() {
+    if (afterKey_) {
+      afterKey_ = false;
+      return;
+    }
+    if ((needComma_ & 1u) != 0) Put(',');
+    needComma_ |= 1u;
+  }
+  // True when the next n bytes fit.
+  [[nodiscard]] bool Room(std::size_t n) const {
+    return length_ <= capacity_ && capacity_ - length_ >= n;
+  }
+  void Put(char c) {
+    if (length_ < capacity_) out_[length_] = c;
+    ++length_;
+  }
+  void Put(std::string_view s) {
+    if (Room(s.size())) {
+      if (!s.empty()) std::memcpy(out_ + length_, s.data(), s.size());
+      length_ += s.size();
+    } else {
+      PutPart(s);
+    }
+  }
+  // What fits of s; the length counts all of it.
+  void PutPart(std::string_view s);
   void PutEscaped(char32_t codePoint);
 
   char* out_;
@@ -67,6 +137,7 @@ class JsonWriter {
   // less than 64 levels).
   std::uint64_t needComma_ = 0;
   bool afterKey_ = false;
+  bool discarding_ = false;
 };
 
 }  // namespace kx::document

@@ -217,12 +217,7 @@ Attribute ReadAttribute(Reader& rdn) {
 
 void WriteAttribute(const Attribute& a, JsonWriter& out) {
   out.StartObject();
-  out.Key("oid");
-  WriteDottedOid(a.oid, out);
-  if (const OidInfo* info = FindOid(a.oid); info != nullptr) {
-    out.Key("name");
-    out.String(info->name);
-  }
+  WriteOidMembers(a.oid, out);
   WriteTypedValue(a.value, out);
   out.EndObject();
 }
@@ -232,18 +227,18 @@ void AppendRdnRfc4514(const Reader& rdnContent, JsonWriter& out) {
   Reader rdn = rdnContent;
   for (bool firstMember = true; !der::ExpectEnd(rdn); firstMember = false) {
     const Attribute a = ReadAttribute(rdn);
-    if (!firstMember) out.AppendUtf8("+");
+    if (!firstMember) out.AppendAscii("+");
     const OidInfo* info = FindOid(a.oid);
     if (info != nullptr && info->shortName != nullptr) {
-      out.AppendUtf8(info->shortName);
+      out.AppendAscii(info->shortName);
     } else if (IsWellFormedOid(a.oid)) {
       AppendDottedOid(a.oid, out);
     }
-    out.AppendUtf8("=");
+    out.AppendAscii("=");
     const StringType* type = FindStringType(a.value.tag);
     if (type == nullptr || type->encoding == Encoding::kNone) {
       // A value that is no text: "#" and its content in hex.
-      out.AppendUtf8("#");
+      out.AppendAscii("#");
       out.AppendHex(a.value.content);
     } else {
       AppendEscapedRfc4514(type->encoding, a.value.content, out);
@@ -269,13 +264,14 @@ void AppendIpAddress(const Reader& bytes, JsonWriter& out);
 }  // namespace
 
 void WriteTypedValue(const Element& value, JsonWriter& out) {
+  if (out.IsDiscarding()) return;
   const StringType* type = FindStringType(value.tag);
   out.Key("type");
   if (type != nullptr) {
-    out.String(type->name);
+    out.Ascii(type->name);
   } else {
     out.StartString();
-    out.AppendUtf8("tag ");
+    out.AppendAscii("tag ");
     out.AppendNumber(value.tag);
     out.EndString();
   }
@@ -320,6 +316,7 @@ bool CheckName(const Reader& name, std::size_t& offset) {
 }
 
 bool WriteText(std::uint8_t tag, const Reader& content, JsonWriter& out) {
+  if (out.IsDiscarding()) return true;
   const StringType* type = FindStringType(tag);
   if (type == nullptr || type->encoding == Encoding::kNone) {
     out.Hex(content);
@@ -332,6 +329,7 @@ bool WriteText(std::uint8_t tag, const Reader& content, JsonWriter& out) {
 }
 
 void WriteName(const Reader& name, JsonWriter& out) {
+  if (out.IsDiscarding()) return;
   out.StartObject();
   out.Key("rdns");
   out.StartArray();
@@ -353,13 +351,14 @@ void WriteName(const Reader& name, JsonWriter& out) {
   out.StartString();
   for (std::size_t i = count; i-- > 0;) {
     AppendRdnRfc4514(i < kRdnsKept ? kept[i] : NthRdn(name, i), out);
-    if (i != 0) out.AppendUtf8(",");
+    if (i != 0) out.AppendAscii(",");
   }
   out.EndString();
   out.EndObject();
 }
 
 void WriteDottedOid(const Reader& oid, JsonWriter& out) {
+  if (out.IsDiscarding()) return;
   if (!IsWellFormedOid(oid)) {
     out.Hex(oid);
     return;
@@ -369,15 +368,24 @@ void WriteDottedOid(const Reader& oid, JsonWriter& out) {
   out.EndString();
 }
 
+void WriteOidMembers(const Reader& oid, JsonWriter& out) {
+  if (out.IsDiscarding()) return;
+  const OidInfo* info = FindOid(oid);
+  out.Key("oid");
+  if (info == nullptr) {
+    WriteDottedOid(oid, out);
+    return;
+  }
+  out.Ascii(info->dotted);
+  out.Key("name");
+  out.Ascii(info->name);
+}
+
 void WriteOid(const Reader& oid, JsonWriter& out) {
+  if (out.IsDiscarding()) return;
   out.StartObject();
   if (IsWellFormedOid(oid)) {
-    out.Key("oid");
-    WriteDottedOid(oid, out);
-    if (const OidInfo* info = FindOid(oid); info != nullptr) {
-      out.Key("name");
-      out.String(info->name);
-    }
+    WriteOidMembers(oid, out);
   } else {
     out.Key("oidHex");
     out.Hex(oid);
@@ -398,13 +406,8 @@ bool WriteGeneralName(const Element& name, JsonWriter& out) {
       }
       out.StartObject();
       out.Key("type");
-      out.String("otherName");
-      out.Key("oid");
-      WriteDottedOid(typeId.content, out);
-      if (const OidInfo* info = FindOid(typeId.content); info != nullptr) {
-        out.Key("name");
-        out.String(info->name);
-      }
+      out.Ascii("otherName");
+      WriteOidMembers(typeId.content, out);
       out.Key("value");
       out.Hex(value.content);
       out.EndObject();
@@ -421,7 +424,7 @@ bool WriteGeneralName(const Element& name, JsonWriter& out) {
       }
       out.StartObject();
       out.Key("type");
-      out.String("dirName");
+      out.Ascii("dirName");
       out.Key("value");
       WriteName(seq.content, out);
       out.EndObject();
@@ -438,7 +441,7 @@ bool WriteGeneralName(const Element& name, JsonWriter& out) {
   }
   out.StartObject();
   out.Key("type");
-  out.String(type);
+  out.Ascii(type);
   out.Key("value");
   if (name.tag == 0x87) {
     out.StartString();
@@ -472,7 +475,7 @@ namespace {
 void AppendIpv4(Reader bytes, JsonWriter& out) {
   std::uint8_t b = 0;
   for (int i = 0; der::ReadByte(bytes, b); ++i) {
-    if (i != 0) out.AppendUtf8(".");
+    if (i != 0) out.AppendAscii(".");
     out.AppendNumber(b);
   }
 }
@@ -504,18 +507,18 @@ void AppendIpv6(Reader bytes, JsonWriter& out) {
   constexpr char kDigits[] = "0123456789abcdef";
   for (int i = 0; i < 8; ++i) {
     if (i == bestStart) {
-      out.AppendUtf8("::");
+      out.AppendAscii("::");
       i += bestLength - 1;
       continue;
     }
-    if (i != 0 && i != bestStart + bestLength) out.AppendUtf8(":");
+    if (i != 0 && i != bestStart + bestLength) out.AppendAscii(":");
     char hex[4];
     int n = 0;
     for (int shift = 12; shift >= 0; shift -= 4) {
       const int digit = (groups[i] >> shift) & 0xF;
       if (n != 0 || digit != 0 || shift == 0) hex[n++] = kDigits[digit];
     }
-    out.AppendUtf8(std::string_view(hex, static_cast<std::size_t>(n)));
+    out.AppendAscii(std::string_view(hex, static_cast<std::size_t>(n)));
   }
 }
 
@@ -531,7 +534,7 @@ void AppendIpAddress(const Reader& bytes, JsonWriter& out) {
              der::ReadBytes(r, n / 2, mask)) {
     const auto append = n == 8 ? AppendIpv4 : AppendIpv6;
     append(address, out);
-    out.AppendUtf8("/");
+    out.AppendAscii("/");
     append(mask, out);
   } else {
     out.AppendHex(bytes);

@@ -796,11 +796,11 @@ void AppendDottedOid(const Reader& oid, JsonWriter& out) {
   FirstArcs first{};
   if (!ReadFirstArcs(r, first)) return;
   out.AppendNumber(first.x);
-  out.AppendUtf8(".");
+  out.AppendAscii(".");
   out.AppendNumber(first.y);
   std::uint64_t arc = 0;
   while (ReadArc(r, arc)) {
-    out.AppendUtf8(".");
+    out.AppendAscii(".");
     out.AppendNumber(arc);
   }
 }

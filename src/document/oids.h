@@ -19,11 +19,16 @@
 
 namespace kx::document {
 
+// Room for the dotted form of the longest OID content in the table, and its NUL.
+inline constexpr std::size_t kMaxKnownOidLength = 12;
+inline constexpr std::size_t kMaxKnownDottedLength = 49;
+
 // What a known OID is called.
 struct OidInfo {
   const char* name;       // the name documents give it
   const char* shortName;  // name attributes only: the RFC 4514 key (CN, O, ...) where there is one,
                           // else nullptr
+  char dotted[kMaxKnownDottedLength];  // its dotted-decimal form
 };
 
 // The known OID whose content bytes (no tag, no length) are `oid`, or nullptr.
@@ -36,7 +41,7 @@ struct OidInfo {
 
 // Appends the dotted-decimal form ("1.2.840.113549.1.1.11") of a well-formed OID to the
 // writer's open string (call between JsonWriter::StartString and EndString), using
-// JsonWriter::AppendNumber for arcs and AppendUtf8(".") between them. The first
+// JsonWriter::AppendNumber for arcs and AppendAscii(".") between them. The first
 // subidentifier splits as 0/1 → X = sub/40 for sub < 80, else X = 2, Y = sub - 80.
 // On a malformed OID it stops before the first subidentifier it cannot read.
 void AppendDottedOid(const der::Reader& oid, JsonWriter& out);
@@ -65,17 +70,40 @@ enum class OidKind : std::uint8_t {
   kOtherNameType,
 };
 
-// Room for the longest OID content in the table.
-inline constexpr std::size_t kMaxKnownOidLength = 12;
-
 // One row of the table: an OID's content bytes, what it names, and its names.
 struct OidEntry {
   template <std::size_t N>
   constexpr OidEntry(const std::uint8_t (&content)[N], OidKind entryKind, const char* name,
                      const char* shortName = nullptr)
-      : length(static_cast<std::uint8_t>(N)), kind(entryKind), info{name, shortName} {
+      : length(static_cast<std::uint8_t>(N)), kind(entryKind), info{name, shortName, {}} {
     static_assert(N > 0 && N <= kMaxKnownOidLength, "OID content does not fit an entry");
     for (std::size_t i = 0; i < N; ++i) bytes[i] = content[i];
+    // The dotted form, as AppendDottedOid writes it: at most four characters
+    // a byte ("2.47" for the first, ".127" for each other one-byte arc).
+    std::size_t at = 0;
+    const auto append = [&](std::uint64_t arc) {
+      char digits[20] = {};
+      std::size_t n = 0;
+      do {
+        digits[n++] = static_cast<char>('0' + arc % 10);
+        arc /= 10;
+      } while (arc != 0);
+      if (at != 0) info.dotted[at++] = '.';
+      while (n != 0) info.dotted[at++] = digits[--n];
+    };
+    std::uint64_t arc = 0;
+    bool first = true;
+    for (std::size_t i = 0; i < N; ++i) {
+      arc = arc << 7 | (content[i] & 0x7Fu);
+      if ((content[i] & 0x80u) != 0) continue;
+      if (first) {
+        append(arc < 80 ? arc / 40 : 2);
+        arc = arc < 80 ? arc % 40 : arc - 80;
+        first = false;
+      }
+      append(arc);
+      arc = 0;
+    }
   }
 
   std::uint8_t bytes[kMaxKnownOidLength] = {};

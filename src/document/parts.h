@@ -53,6 +53,10 @@ bool WriteGeneralName(const der::Element& name, JsonWriter& out);
 // closed after the entries before it).
 bool WriteGeneralNames(const der::Reader& names, JsonWriter& out);
 
+// Writes an OBJECT IDENTIFIER's content as the members "oid" (dotted; in hex
+// for an ill-formed one) and "name" (for a known one) of the open object.
+void WriteOidMembers(const der::Reader& oid, JsonWriter& out);
+
 // Writes an OBJECT IDENTIFIER's content as {"oid": dotted, "name": ...}
 // ("name" only for a known one); an ill-formed one as {"oidHex": ...}.
 void WriteOid(const der::Reader& oid, JsonWriter& out);

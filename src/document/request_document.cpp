@@ -109,12 +109,7 @@ void WriteAttribute(Reader attribute, JsonWriter& out) {
   (void)der::ReadExpected(inside, der::kTagOid, type);
   (void)der::ReadExpected(inside, der::kTagSet, values);
   out.StartObject();
-  out.Key("oid");
-  WriteDottedOid(type.content, out);
-  if (const OidInfo* info = FindOid(type.content); info != nullptr) {
-    out.Key("name");
-    out.String(info->name);
-  }
+  WriteOidMembers(type.content, out);
   const bool extensionRequest =
       der::Equals(type.content, kOidExtensionRequest, sizeof kOidExtensionRequest);
   out.Key("values");
@@ -127,7 +122,7 @@ void WriteAttribute(Reader attribute, JsonWriter& out) {
       out.Key("extensions");
       if (!WriteExtensions(value.content, out)) {
         out.Key("error");
-        out.String("malformed extensions");
+        out.Ascii("malformed extensions");
       }
       out.EndObject();
     } else {
@@ -243,7 +238,7 @@ DocumentFault WriteRequestDocument(Reader input, JsonWriter& out) {
   out.Key("kestrix_document");
   out.Number(std::uint64_t{2});
   out.Key("type");
-  out.String("request");
+  out.Ascii("request");
   if (!parsed) {
     if (der.pos == nullptr) fault.what = "PEM text";
     WriteFault(der, fault, out);

@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "document/document.h"
+#include "support/cert_builder.h"
+#include "support/json_document.h"
 #include "support/openssl_x509.h"
 #include "support/samples.h"
 #include "support/tlv_builder.h"
@@ -39,8 +41,7 @@ Json Document(const Bytes& der, kx::document::DocumentFault* fault = nullptr) {
       kx::document::WriteCertificateDocument(kx::der::MakeReader(der.data(), der.size()), writer);
   if (fault != nullptr) *fault = f;
   EXPECT_TRUE(writer.Fits());
-  Json doc = Json::parse(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(writer.Length()),
-                         nullptr, false);
+  Json doc = kxtest::ParseDocument(std::string_view(out.data(), writer.Length()));
   EXPECT_FALSE(doc.is_discarded()) << std::string(out.data(), writer.Length());
   return doc;
 }
@@ -199,9 +200,9 @@ TEST(RequestDocument, EverySampleAsOpenSslReadsIt) {
     const std::string where = file.filename();
     std::vector<char> out(input.size() * 4 + 4096);
     kx::document::JsonWriter writer(out.data(), out.size());
-    ASSERT_EQ(kx::document::WriteRequestDocument(kx::der::MakeReader(input.data(), input.size()),
-                                                 writer),
-              kx::document::DocumentFault::kNone)
+    ASSERT_EQ(
+        kx::document::WriteRequestDocument(kx::der::MakeReader(input.data(), input.size()), writer),
+        kx::document::DocumentFault::kNone)
         << where;
     const Json doc =
         Json::parse(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(writer.Length()));
@@ -241,6 +242,20 @@ TEST(CertificateDocument, Pins) {
   const Json longValues =
       Document(kxtest::ReadSample(kxtest::SamplesDir() / "certs/long-values.der"));
   EXPECT_EQ(longValues.at("subject").at("rdns")[3][0].at("value").get<std::string>().size(), 500u);
+
+  // Serials at the edges of the decimal conversion, against OpenSSL's.
+  const Bytes kSerials[] = {{0x00},
+                            {0xFF},
+                            {0x3B, 0x9A, 0xCA, 0x00},
+                            {0x80, 0, 0, 0, 0, 0, 0, 0, 0},
+                            kxtest::Cat({{0x7F}, Bytes(19, 0xFF)}),
+                            kxtest::Cat({{0x00, 0xFF}, Bytes(126, 0x00)})};
+  for (const Bytes& serial : kSerials) {
+    kxtest::CertParts parts;
+    parts.serial = kxtest::Tlv(0x02, serial);
+    const Bytes der = parts.Certificate();
+    ExpectCertificate(der, "serial " + Hex(serial.data(), static_cast<int>(serial.size())));
+  }
 }
 
 TEST(CertificateDocument, FramingFaultsSayWhere) {

@@ -59,7 +59,14 @@ TEST(JsonWriter, WritesWhatAParserReadsBack) {
       {std::string("\0\x01\x1F\t\n\r\b\f\x7F", 10), std::string("\0\x01\x1F\t\n\r\b\f\x7F", 10)},
       {"\xE4\xB8\xAD \xF0\x9F\x98\x80", "\xE4\xB8\xAD \xF0\x9F\x98\x80"},
       // Each maximal invalid sequence is one U+FFFD.
-      {"a\xFF" "b\xC3" "c\xED\xA0\x80" "d\xF0\x9F\x98", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "d\xEF\xBF\xBD"},
+      {"a\xFF"
+       "b\xC3"
+       "c\xED\xA0\x80"
+       "d\xF0\x9F\x98",
+       "a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD"
+       "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+       "d\xEF\xBF\xBD"},
   };
   for (const auto& t : texts) {
     std::vector<char> out(4096);
@@ -68,7 +75,9 @@ TEST(JsonWriter, WritesWhatAParserReadsBack) {
     EXPECT_EQ(doc.at("text"), t.out);
     EXPECT_EQ(doc.at("list").dump(),
               "[-5,-9223372036854775808,18446744073709551615,true,null,{},[],\"01ab\"]");
-    EXPECT_EQ(doc.at("joined"), "a\xF0\x9F\x98\x80\xEF\xBF\xBD" "42");
+    EXPECT_EQ(doc.at("joined"),
+              "a\xF0\x9F\x98\x80\xEF\xBF\xBD"
+              "42");
   }
 }
 

@@ -107,10 +107,17 @@ TEST(OidTable, EveryRowIsNamedAsOpenSslNamesIt) {
     const Bytes content = Content(row);
     EXPECT_TRUE(IsWellFormedOid(View(content)));
     EXPECT_EQ(FindOid(View(content)), &row.info);
+    // Documents write names as they stand: printable ASCII, no quote or backslash.
+    for (const char* text : {row.info.name, row.info.shortName}) {
+      for (const char* c = text; c != nullptr && *c != 0; ++c) {
+        EXPECT_TRUE(*c >= 0x20 && *c < 0x7F && *c != '"' && *c != '\\') << text;
+      }
+    }
     const Object object = ToObject(content);
     ASSERT_NE(object, nullptr);
     const std::string dotted = OpenSslDotted(object.get());
     EXPECT_EQ(Dotted(content), dotted);
+    EXPECT_EQ(row.info.dotted, dotted);
     const int nid = OBJ_obj2nid(object.get());
     if (nid == NID_undef) {
       unknown.insert(dotted);
