@@ -14,7 +14,6 @@ through Certificate.item(code).
 from __future__ import annotations
 
 import collections.abc
-import copy
 import ctypes
 import dataclasses
 import datetime
@@ -149,6 +148,16 @@ def _document(function_name: str, data: bytes) -> str:
     raise _refusal(function_name, status)
 
 
+def _copy(value: Any) -> Any:
+    """A fresh copy of a parsed JSON value: what callers get may be changed
+    without changing what the object answers later."""
+    if isinstance(value, dict):
+        return {key: _copy(item) for key, item in value.items()}
+    if isinstance(value, list):
+        return [_copy(item) for item in value]
+    return value  # str, int, float, bool, None: immutable
+
+
 def _time(text: str) -> datetime.datetime:
     """A document's time, YYYY-MM-DDThh:mm:ssZ, as an aware UTC datetime."""
     if len(text) == 20 and text[10] == "T" and text[19] == "Z":
@@ -257,7 +266,7 @@ class Name(collections.abc.Mapping):
 
     def to_dict(self) -> Dict[str, Any]:
         """The name as the document has it: {"rdns": [...], "rfc4514": ...}."""
-        return copy.deepcopy(self._document)
+        return _copy(self._document)
 
     def __getitem__(self, key: str) -> Union[str, bytes]:
         return self._values()[key]
@@ -366,13 +375,14 @@ def _public_key_info(spki: Dict[str, Any]) -> PublicKeyInfo:
 class _Document:
     """A library document and the readings of its extensions."""
 
-    __slots__ = ("_json", "_parsed", "_subject", "_by_oid", "__weakref__")
+    __slots__ = ("_json", "_parsed", "_subject", "_by_oid", "_key_info", "__weakref__")
 
     def __init__(self, document: str):
         self._json = document
         self._parsed: Optional[Dict[str, Any]] = None
         self._subject: Optional[Name] = None
         self._by_oid: Optional[Dict[str, Dict[str, Any]]] = None
+        self._key_info: Optional[PublicKeyInfo] = None
 
     def _doc(self) -> Dict[str, Any]:
         parsed = self._parsed
@@ -427,7 +437,10 @@ class _Document:
 
     @property
     def public_key_info(self) -> PublicKeyInfo:
-        return _public_key_info(self._doc().get("subjectPublicKeyInfo", {}))
+        info = self._key_info
+        if info is None:
+            info = self._key_info = _public_key_info(self._doc().get("subjectPublicKeyInfo", {}))
+        return info
 
     @property
     def public_key(self) -> bytes:
@@ -451,13 +464,13 @@ class _Document:
     def extensions(self) -> List[Dict[str, Any]]:
         """Every extension as the document gives it: oid, name, critical,
         value (hex) and the members saying what the value means, or "error"."""
-        return copy.deepcopy(self._extension_list())
+        return _copy(self._extension_list())
 
     def get_extension(self, key: str) -> Optional[Dict[str, Any]]:
         """The first extension named `key` ("subjectAltName") or of dotted OID `key`."""
         for extension in self._extension_list():
             if key in (extension.get("oid"), extension.get("name")):
-                return copy.deepcopy(extension)
+                return _copy(extension)
         return None
 
     def _general_names(self, oid: str) -> List[GeneralName]:
@@ -561,7 +574,7 @@ class Certificate(_Document):
     def __init__(self, der: bytes):
         der = bytes(der)
         self._json = _document("CertificateToJson", der)
-        self._parsed = self._subject = self._issuer = self._by_oid = None
+        self._parsed = self._subject = self._issuer = self._by_oid = self._key_info = None
         # The library read the outer element, so its header is DER; it ignores
         # bytes behind the element, which are refused here.
         count = der[1] - 0x80
@@ -688,7 +701,7 @@ class Request(_Document):
     @property
     def attributes(self) -> List[Dict[str, Any]]:
         """Every attribute as the document gives it: {oid, name, values}."""
-        return copy.deepcopy(self._doc().get("attributes", []))
+        return _copy(self._doc().get("attributes", []))
 
     @property
     def challenge_password(self) -> Optional[str]:

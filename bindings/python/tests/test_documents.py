@@ -342,6 +342,14 @@ def test_a_certificate_with_every_reading():
     plus_one = datetime.timezone(datetime.timedelta(hours=1))
     assert ours.valid_at(datetime.datetime(2050, 1, 1, 1, 0, 0, tzinfo=plus_one))
     assert not ours.valid_at(datetime.datetime(2050, 1, 1, 1, 0, 1, tzinfo=plus_one))
+    # What callers get is theirs to change: the certificate answers as before.
+    ours.extensions[0]["critical"] = "changed"
+    ours.extensions.clear()
+    ours.to_dict()["extensions"].clear()
+    ours.get_extension("subjectAltName")["names"].clear()
+    assert [e["oid"] for e in ours.extensions] == [e.oid.dotted_string for e in theirs.extensions]
+    assert ours.extensions[0]["critical"] is theirs.extensions[0].critical
+    assert len(ours.get_extension("subjectAltName")["names"]) == len(ours.subject_alt_names) > 5
 
 
 def test_a_negative_serial():
