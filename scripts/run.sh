@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: build the library and the tool (Release, in build/), and run
 # the tool on the bundled sample certificate: its elements, a Base64 round
-# trip, its items, and its validity at a fixed time inside it. It needs a C++
+# trip, every field, and its validity at a fixed time inside it. It needs a C++
 # compiler, CMake, and the two header-only libraries the tool uses (CLI11,
 # nlohmann-json); the package manager is called (with sudo when not root) only
 # when one of them is missing. scripts/test.sh sets up the rest.
@@ -42,5 +42,5 @@ build/kestrix cert "$sample"
 
 # A fixed time inside the sample's validity (2025-01-01 to 2034-12-31), so
 # the job gives the same answer whenever it runs.
-echo "== kestrix verify $sample 20300101000000"
-build/kestrix verify "$sample" 20300101000000
+echo "== kestrix validity $sample 20300101000000"
+build/kestrix validity "$sample" 20300101000000

@@ -1,343 +1,44 @@
-// kestrix cert: a certificate's items, as GetCertInfo answers them.
-#include <algorithm>
+// kestrix cert: every field of a certificate, from the library's document.
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "certificate.h"
 #include "cli.h"
 #include "commands.h"
-#include "derived.h"
+#include "document.h"
 #include "input.h"
 #include "json.h"
-#include "query/items.h"
-#include "text.h"
 
 namespace kx::tool {
 namespace {
 
-using kx::query::Shape;
-
-std::string_view ShapeName(Shape shape) {
-  switch (shape) {
-    case Shape::kText: return "text";
-    case Shape::kNumber: return "number";
-    case Shape::kBytes: return "bytes";
-    case Shape::kSerial: return "serial";
-  }
-  return "?";
-}
-
-// One item code of GetCertInfo, from the library's catalogue. `listed` is
-// false for the codes that repeat another one; they are answered for --item
-// only.
-using CertItem = kx::query::ItemRow;
-constexpr const auto& kCertItems = kx::query::kItems;
-
-const CertItem* FindCertItem(uint32_t code) {
-  return kx::query::FindItem(code);
-}
-
-constexpr uint32_t kItemCodeMask = 0x00FFFFFFu;
-constexpr uint32_t kFormMask = 0xFF000000u;
-
-struct BitName {
-  int32_t bit;
-  std::string_view name;
-};
-
-constexpr BitName kKeyUsageBits[] = {
-    {0x8000, "digitalSignature"}, {0x4000, "nonRepudiation"}, {0x2000, "keyEncipherment"},
-    {0x1000, "dataEncipherment"}, {0x0800, "keyAgreement"},   {0x0400, "keyCertSign"},
-    {0x0200, "cRLSign"},          {0x0100, "encipherOnly"},   {0x0080, "decipherOnly"},
-};
-
-constexpr BitName kNetscapeTypeBits[] = {
-    {0x8000, "sslClient"}, {0x4000, "sslServer"}, {0x2000, "smime"},   {0x1000, "objectSigning"},
-    {0x0800, "reserved"},  {0x0400, "sslCA"},     {0x0200, "smimeCA"}, {0x0100, "objectSigningCA"},
-};
-
-// "40960 (0xa000: digitalSignature keyEncipherment)".
-std::string BitSetText(int32_t value, std::span<const BitName> names) {
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%04x", static_cast<unsigned>(value));
-  std::string text = std::to_string(value) + " (" + hex;
-  const char* separator = ": ";
-  for (const BitName& b : names) {
-    if ((value & b.bit) != 0) {
-      text += separator;
-      text += b.name;
-      separator = " ";
-    }
-  }
-  return text + ")";
-}
-
-// True for a number item whose -1 means the certificate has no such extension.
-bool MinusOneIsAbsent(uint32_t code) {
-  return code == KX_ITEM_KEY_USAGE || code == KX_ITEM_X5315_100_2_2;
-}
-
-// True when the listing shows the item: any refusal; a number always; a text,
-// serial or bytes item with a length, except the 20 zero bytes the key
-// identifiers answer for a certificate without them.
-bool CertCarries(const CertItem& row, const CertAnswer& answer) {
-  if (answer.status != KX_OK || row.shape == Shape::kNumber) return true;
-  const std::string_view bytes = answer.Bytes();
-  if (bytes.empty()) return false;
-  if (row.code == KX_ITEM_AUTHORITY_KEY_ID || row.code == KX_ITEM_SUBJECT_KEY_ID) {
-    return bytes.find_first_not_of('\0') != std::string_view::npos;
-  }
-  return true;
-}
-
-// The shape an answer is shown in: the row's, but bytes for the serial's
-// raw form, and none ("-") for a code the tool does not know.
-std::string_view ShownShape(const CertItem* row, uint32_t item) {
-  if (row == nullptr) return "-";
-  const bool raw =
-      (item & kItemCodeMask) == KX_ITEM_SERIAL_NUMBER && (item & kFormMask) == KX_FORM_RAW;
-  return ShapeName(raw ? Shape::kBytes : row->shape);
-}
-
-// One answer's value for the terminal.
-std::string CertText(const CertItem* row, uint32_t item, const CertAnswer& answer) {
-  const std::string_view bytes = answer.Bytes();
-  const std::string_view shape = ShownShape(row, item);
-  const uint32_t code = item & kItemCodeMask;
-  if (row == nullptr) {
-    std::string text =
-        "number " + std::to_string(answer.number) + ", " + std::to_string(answer.length) + " bytes";
-    return bytes.empty() ? text : text + ": " + HexText(bytes);
-  }
-  if (shape == "number") {
-    if (MinusOneIsAbsent(code) && answer.number == -1) return "absent";
-    if (code == KX_ITEM_KEY_USAGE) return BitSetText(answer.number, kKeyUsageBits);
-    if (code == KX_ITEM_NETSCAPE_CERT_TYPE) return BitSetText(answer.number, kNetscapeTypeBits);
-    return std::to_string(answer.number);
-  }
-  if (bytes.empty()) return "(none)";
-  if (shape == "bytes") return HexText(bytes) + " (" + std::to_string(bytes.size()) + " bytes)";
-  std::string text = TerminalText(bytes);
-  if (code == KX_ITEM_SIGNATURE_ALGORITHM)
-    text += " (AlgCode " + std::to_string(answer.number) + ")";
-  return text;
-}
-
-// Sets an answer's "value" in its JSON object, and the members a few
-// answers add.
-void SetJsonValue(Json& json, const CertItem* row, uint32_t item, const CertAnswer& answer) {
-  const std::string_view bytes = answer.Bytes();
-  const std::string_view shape = ShownShape(row, item);
-  const uint32_t code = item & kItemCodeMask;
-  if (row == nullptr || shape == "bytes") {
-    json["value"] = HexText(bytes);
-  } else if (shape == "number") {
-    const bool absent = MinusOneIsAbsent(code) && answer.number == -1;
-    json["value"] = absent ? Json() : Json(answer.number);
-  } else {
-    json["value"] = Utf8Text(bytes);
-  }
-  if (row == nullptr) {
-    json["number"] = answer.number;
-    json["length"] = answer.length;
-  } else if (code == KX_ITEM_SIGNATURE_ALGORITHM && !bytes.empty()) {
-    json["algCode"] = answer.number;
-  }
-}
-
-// The item as given: its number, or in hex when it carries a form byte.
-std::string ItemLabel(uint32_t item) {
-  if ((item & kFormMask) == 0) return std::to_string(item);
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(item));
-  return hex;
-}
-
-// "  27  subject commonName                        text    kestrix sha1 RSA-2048".
-std::string CertLine(const CertItem* row, uint32_t item, const CertAnswer& answer) {
-  const std::string name = row == nullptr ? "(not in use)" : std::string(row->name);
-  const std::string shape(answer.status != KX_OK && row != nullptr ? ShapeName(row->shape)
-                                                                   : ShownShape(row, item));
-  const std::string value =
-      answer.status != KX_OK ? StatusText(answer.status) : CertText(row, item, answer);
-  char head[96];
-  std::snprintf(head, sizeof head, "%4s  %-40s  %-6s  ", ItemLabel(item).c_str(), name.c_str(),
-                shape.c_str());
-  return head + value + "\n";
-}
-
-// {"item":27,"name":"subject commonName","shape":"text","value":"..."}; a
-// refused item has "status" in place of the value.
-Json CertJson(const CertItem* row, uint32_t item, const CertAnswer& answer) {
-  Json json = JsonObject(6);
-  json["item"] = item & kItemCodeMask;
-  if ((item & kFormMask) != 0) json["form"] = item >> 24;
-  json["name"] = row == nullptr ? Json() : Json(row->name);
-  if (answer.status != KX_OK) {
-    json["shape"] = row == nullptr ? Json() : Json(ShapeName(row->shape));
-    json["status"] = StatusText(answer.status);
-    return json;
-  }
-  json["shape"] = row == nullptr ? Json() : Json(ShownShape(row, item));
-  SetJsonValue(json, row, item, answer);
-  return json;
-}
-
-// One listed item and its answer.
-struct Listed {
-  const CertItem* row;
-  uint32_t item;
-  CertAnswer answer;
-};
-
-// The attribute a name item reads: "commonName" of "subject commonName",
-// "emailAddress" of "subject emailAddress, else SAN email"; empty for items
-// of other kinds and for those of the other `side`.
-std::string_view NameAttribute(const CertItem& row, std::string_view side) {
-  std::string_view name = row.name;
-  if (row.shape != Shape::kText || !name.starts_with(side) || name.size() <= side.size() ||
-      name[side.size()] != ' ') {
-    return {};
-  }
-  name.remove_prefix(side.size() + 1);
-  return name.substr(0, name.find(','));
-}
-
-// The document of one certificate (docs/json.md).
-Json CertDocument(const Block& block, const std::vector<Listed>& listed, const Derived* derived) {
-  Json doc = JsonObject(16);
-  doc["kestrix_json"] = kJsonVersion;
-  doc["source"] = block.name;
-  if (derived != nullptr) {
-    const auto valueOf = [&listed](uint32_t code) -> std::string_view {
-      for (const Listed& l : listed) {
-        if (l.item == code && l.answer.status == KX_OK) return l.answer.Bytes();
-      }
-      return {};
-    };
-    for (std::string_view side : {"subject", "issuer"}) {
-      Json& names = doc[std::string(side)] = JsonObject(8);
-      for (const Listed& l : listed) {
-        const std::string_view attribute = NameAttribute(*l.row, side);
-        if (attribute.empty() || l.answer.status != KX_OK) continue;
-        // "subject emailAddress, else SAN email" answers the SAN's email
-        // where the subject has none: shown where the subject has one.
-        const std::string named = std::string(side) + " " + std::string(attribute);
-        const auto& present = derived->nameAttributes;
-        if (l.row->name.find(',') != std::string_view::npos &&
-            std::find(present.begin(), present.end(), named) == present.end()) {
-          continue;
-        }
-        names[std::string(attribute)] = Utf8Text(l.answer.Bytes());
-      }
-    }
-    doc["serialNumber"] = Utf8Text(valueOf(KX_ITEM_SERIAL_NUMBER));
-    const Derived& d = *derived;
-    if (!d.notAfter.empty()) {
-      doc["notBefore"] = d.notBefore;
-      doc["notAfter"] = d.notAfter;
-      doc["daysLeft"] = d.daysLeft;
-    }
-    const std::string_view algorithm = valueOf(KX_ITEM_SIGNATURE_ALGORITHM_NAME);
-    doc["signatureAlgorithm"] = algorithm.empty() ? d.signatureAlgorithm : Utf8Text(algorithm);
-    if (!d.keyAlgorithm.empty()) doc["key"] = {{"algorithm", d.keyAlgorithm}, {"bits", d.keyBits}};
-    Json& sans = doc["subjectAltNames"] = Json::array();
-    for (const Derived::Name& n : d.subjectAltNames) {
-      sans.push_back({{"type", n.type}, {"value", Utf8Text(n.value)}});
-    }
-    if (!d.sha256.empty()) doc["sha256"] = d.sha256;
-    if (!d.sha1.empty()) doc["sha1"] = d.sha1;
-  }
-  Json& items = doc["items"] = Json::array();
-  for (const Listed& l : listed) items.push_back(CertJson(l.row, l.item, l.answer));
-  if (derived != nullptr) doc["warnings"] = derived->warnings;
-  return doc;
-}
-
 constexpr std::string_view kCertUsage =
-    "usage: kestrix cert [-r] [--json | --jsonl] [--item N] [-j N] FILE...\n"
+    "usage: kestrix cert [-r] [--json | --jsonl] [-j N] FILE...\n"
     "\n"
-    "Lists the items of each certificate, one GetCertInfo call per item, one\n"
-    "line each:\n"
-    "  ITEM  NAME  SHAPE  VALUE\n"
-    "SHAPE is text, number, bytes or serial. Texts are shown in the locale's\n"
-    "character set, control characters and bytes that are no character as \\xNN\n"
-    "and a backslash as \\\\; bytes in hex; serials as the library's lowercase\n"
-    "hex; numbers in decimal, key usage and Netscape cert type also in hex with\n"
-    "the names of their bits.\n"
+    "Shows every field of each certificate as the library's CertificateToJson\n"
+    "reads it: version, serial (hex and decimal), signature algorithm, issuer\n"
+    "and subject (RFC 4514), validity in ISO 8601 with the days left, the key's\n"
+    "algorithm, size, exponent or curve and bytes, every extension with its\n"
+    "critical flag and what it says (in hex where the library reads no\n"
+    "meaning), the signature, and the SHA-256 and SHA-1 fingerprints of the DER\n"
+    "(OpenSSL's libcrypto, or Windows' CNG). Texts are shown in the locale's\n"
+    "character set, control characters as \\xNN. 'kestrix items' lists the\n"
+    "GetCertInfo items instead.\n"
     "\n"
-    "Listed are the items the certificate carries: texts, serials and bytes\n"
-    "that are not empty, except key IDs of 20 zero bytes (the library's answer\n"
-    "when there is none); the numbers version, key usage, basicConstraints CA,\n"
-    "Netscape cert type and 1.3.6.1.4.1.5315.100.2.2 always, key usage and\n"
-    "5315.100.2.2 as 'absent' when the library answers -1. Items 40 and 111\n"
-    "repeat 39 and 90 and are not listed. An item the library refuses shows its\n"
-    "status (KX_ERR_MALFORMED for a public key over 300 bytes). Item 59 holds a\n"
-    "SAN iPAddress as its raw octets, zero octets included (\\x00).\n"
-    "\n"
-    "After the items, what the tool derives from the certificate: the validity\n"
-    "in ISO 8601 with the days left (or since it expired), the signature\n"
-    "algorithm where the library names none, the key's algorithm and size,\n"
-    "every subjectAltName entry with its type (IP addresses as text; dirName,\n"
-    "otherName and RID in hex), and the SHA-256 and SHA-1 fingerprints of the\n"
-    "DER (OpenSSL's libcrypto, or Windows' CNG).\n"
-    "\n"
-    "Then a warning for each value the library's fixed fields cut or leave\n"
-    "out: a second value of a name attribute, an attribute it has no field for\n"
-    "or answers none for, SAN entries beyond the one of each type it holds.\n"
-    "\n"
-    "  --json    the same as one JSON document per certificate (docs/json.md):\n"
-    "            {\"kestrix_json\": 1, \"source\": \"FILE\", \"subject\": {...},\n"
-    "             \"issuer\": {...}, \"serialNumber\", \"notBefore\", \"notAfter\",\n"
-    "             \"daysLeft\", \"signatureAlgorithm\", \"key\", \"subjectAltNames\",\n"
-    "             \"sha256\", \"sha1\", \"items\": [{\"item\": 27, \"name\": ...,\n"
-    "             \"shape\": \"text\", \"value\": ...}, ...], \"warnings\": [...]}\n"
-    "            a refused item has \"status\" instead of \"value\"\n"
+    "  --json    the library's document (docs/json.md) with the tool's members\n"
+    "            after its first: \"source\" (FILE, or \"FILE [n]\" for the n-th\n"
+    "            block of a PEM file), \"sha256\" and \"sha1\"; indented\n"
     "  --jsonl   the same documents, one a line, for batches\n"
     "  -j, --jobs N\n"
     "            answer the files on N threads (by default one per core); the\n"
     "            answers keep the files' order\n"
-    "  --item N  only item N (decimal, or hex with 0x), whatever it answers. The\n"
-    "            top 8 bits of N are the form byte: 0x02000001 is the serial in\n"
-    "            uppercase hex, 0x01000001 its raw bytes. A code the tool does not\n"
-    "            know shows the library's number, length and bytes.\n"
     "\n"
     "With more than one certificate, a summary goes to standard error at the end\n"
     "(\"144 certificates decoded, 0 refused, 0 not certificates\"), and while it\n"
     "is a terminal a progress line.\n"
     "\n"
-    "Exit status: 1 when a certificate does not decode (one error line each),\n"
-    "with --item when the library refuses the item, or when an input is not a\n"
-    "certificate; else 0.\n";
-
-// Parses N of --item: decimal, or hex after 0x, at most 32 bits.
-bool ParseItem(std::string_view text, uint32_t& item) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty()) return false;
-  uint64_t value = 0;
-  for (char c : text) {
-    int digit = 0;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-    if (value > 0xFFFFFFFFu) return false;
-  }
-  item = static_cast<uint32_t>(value);
-  return true;
-}
+    "Exit status: 1 when a certificate does not decode (one error line each, with\n"
+    "where the library found it broken) or an input is not a certificate; else 0.\n";
 
 }  // namespace
 
@@ -347,78 +48,26 @@ int RunCert(Args args) {
   bool recursive = false;
   bool json = false;
   bool jsonLines = false;
-  bool oneItem = false;
-  std::string itemText;
   bool jobsGiven = false;
   std::string jobsText;
   const Option options[] = {{"--json", &json},
                             {"--jsonl", &jsonLines},
-                            {"--item", &oneItem, &itemText, "a number"},
                             {"-j,--jobs", &jobsGiven, &jobsText, "a number of threads"}};
   if (int status = ParseInputs(kCertUsage, kContext, args, options, files, recursive);
       status >= 0) {
     return status;
   }
-  uint32_t item = 0;
-  if (oneItem && !ParseItem(itemText, item)) {
-    return UsageError(kContext, "--item wants a number of up to 32 bits, not '" + itemText + "'");
-  }
   unsigned jobs = DefaultJobs();
-  if (jobsGiven) {
-    uint32_t given = 0;
-    if (!ParseItem(jobsText, given) || given == 0 || given > 256) {
-      return UsageError(kContext,
-                        "-j wants a number of threads from 1 to 256, not '" + jobsText + "'");
-    }
-    jobs = given;
-  }
-
-  const auto listItems = [&](const Block& block, std::string_view context) {
-    const std::vector<unsigned char>& der = block.der;
-    // Every item decodes the whole certificate; the version tells whether it
-    // decodes at all.
-    const CertAnswer version = AskCertItem(der, KX_ITEM_VERSION);
-    if (version.status != KX_OK) {
-      return Fail(kExitData, context, LibraryError("GetCertInfo", version.status));
-    }
-    // Kept from one certificate to the next: its room (some 30 KB) is not
-    // allocated anew for each.
-    thread_local std::vector<Listed> listed;
-    listed.clear();
-    int exitStatus = kExitOk;
-    if (oneItem) {
-      listed.push_back({FindCertItem(item & kItemCodeMask), item, AskCertItem(der, item)});
-      if (listed.back().answer.status != KX_OK) exitStatus = kExitData;
-    } else {
-      for (const CertItem& row : kCertItems) {
-        if (!row.listed) continue;
-        const CertAnswer answer =
-            row.code == KX_ITEM_VERSION ? version : AskCertItem(der, row.code);
-        if (CertCarries(row, answer)) listed.push_back({&row, row.code, answer});
-      }
-    }
-    Derived derived;
-    if (!oneItem) derived = Derive(der);
-    for (const Listed& l : listed) {  // fields of extensions the library may have cut
-      if (!oneItem && l.answer.status == KX_OK && l.row->shape == Shape::kText &&
-          NameAttribute(*l.row, "subject").empty() && NameAttribute(*l.row, "issuer").empty() &&
-          l.answer.length + 1 >= l.row->largest) {
-        derived.warnings.push_back(std::string(l.row->name) + ": fills the library's " +
-                                   std::to_string(l.row->largest - 1) +
-                                   "-byte field; it may be cut");
-      }
-    }
-    std::string out;
-    if (json || jsonLines) {
-      out = JsonDocument(CertDocument(block, listed, oneItem ? nullptr : &derived), jsonLines);
-    } else {
-      for (const Listed& l : listed) out += CertLine(l.row, l.item, l.answer);
-      if (!oneItem) out += DerivedLines(derived);
-    }
-    return WriteOutput(context, out.data(), out.size()) ? exitStatus : kExitData;
+  if (jobsGiven && !ParseJobs(kContext, jobsText, jobs)) return kExitUsage;
+  const auto answer = [&](const Block& block, std::string_view context) {
+    const Document document = AskDocument(CertificateToJson, block.der);
+    if (document.status != KX_OK)
+      return Fail(kExitData, context, RefusalText("CertificateToJson", document));
+    const std::string out = AnswerDocument(document.text, block, json, jsonLines, true);
+    return WriteOutput(context, out.data(), out.size()) ? kExitOk : kExitData;
   };
-  return ForEachBlock(kContext, files, recursive, Kind::kCertificate, !json && !jsonLines,
-                      listItems, jobs);
+  return ForEachBlock(kContext, files, recursive, Kind::kCertificate, !json && !jsonLines, answer,
+                      jobs);
 }
 
 }  // namespace kx::tool

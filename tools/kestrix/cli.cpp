@@ -283,3 +283,24 @@ LibraryLinesToStderr::~LibraryLinesToStderr() {
 }
 
 }  // namespace kx::tool
+
+namespace kx::tool {
+
+bool ParseJobs(std::string_view context, const std::string& text, unsigned& jobs) {
+  unsigned value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9' || value > 256) {
+      value = 0;
+      break;
+    }
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 256) {
+    UsageError(context, "-j wants a number of threads from 1 to 256, not '" + text + "'");
+    return false;
+  }
+  jobs = value;
+  return true;
+}
+
+}  // namespace kx::tool

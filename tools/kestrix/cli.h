@@ -76,6 +76,10 @@ std::string StatusText(int32_t status);
 
 int UsageError(std::string_view context, const std::string& message);
 
+// Reads N of -j/--jobs (1 to 256) into `jobs`; false, after the usage
+// error, for anything else.
+bool ParseJobs(std::string_view context, const std::string& text, unsigned& jobs);
+
 bool IsHelp(std::string_view arg);
 
 void PrintText(std::string_view text);

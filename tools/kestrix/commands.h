@@ -11,6 +11,8 @@ int RunBase64(Args args);
 int RunTlv(Args args);
 int RunSplit(Args args);
 int RunCert(Args args);
+int RunItems(Args args);
+int RunValidity(Args args);
 int RunVerify(Args args);
 int RunModulus(Args args);
 int RunCsr(Args args);

@@ -4,10 +4,11 @@
 //   kestrix base64 decode [FILE]   one line of Base64 -> bytes
 //   kestrix tlv FILE...            the element tree of each DER block
 //   kestrix split FILE...          a certificate's signed part and signature
-//   kestrix cert FILE...           a certificate's items (GetCertInfo)
-//   kestrix verify FILE [TIME]     whether it is valid at TIME (GetPreCertVerified)
+//   kestrix cert FILE...           every field of a certificate (CertificateToJson)
+//   kestrix items FILE...          a certificate's items (GetCertInfo)
+//   kestrix validity FILE [TIME]   whether TIME lies in its validity (dates only; verify too)
 //   kestrix modulus FILE...        the RSA modulus of its key (GetUsrPubKey)
-//   kestrix csr FILE... [--json]   a request's subject and key (RC_decodep10pemtxt)
+//   kestrix csr FILE... [--json]   every field of a certificate request (RequestToJson)
 //
 // FILE is DER, Base64 or PEM with any number of blocks (input.h).
 //   kestrix --version              the version
@@ -40,10 +41,12 @@ constexpr Command kCommands[] = {
     {"base64", "Base64 encode or decode (kestrix base64 --help)", RunBase64},
     {"tlv", "the element tree of DER, whatever it holds", RunTlv},
     {"split", "a certificate's signed part and signature value", RunSplit},
-    {"cert", "the items of a certificate, as GetCertInfo answers them", RunCert},
-    {"verify", "whether a certificate is valid at a time", RunVerify},
+    {"cert", "every field of a certificate", RunCert},
+    {"items", "the items of a certificate, as GetCertInfo answers them", RunItems},
+    {"validity", "whether a time lies in a certificate's validity (dates only)", RunValidity},
+    {"verify", "the old name of validity", RunVerify},
     {"modulus", "the RSA modulus of a certificate's key", RunModulus},
-    {"csr", "the subject and key of a certificate request", RunCsr},
+    {"csr", "every field of a certificate request", RunCsr},
 };
 
 constexpr std::string_view kUsage =

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstddef>
 #include <cwchar>
 
@@ -138,6 +139,40 @@ std::string Utf8Text(std::string_view text) {
       for (char b : bytes) AppendUtf8(out, static_cast<unsigned char>(b));
     }
   });
+  return out;
+}
+
+std::string DocumentText(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  const bool inUtf8 = TextsAreUtf8();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  std::mbstate_t state{};
+  for (std::size_t at = 0; at < utf8.size();) {
+    const TextChar c = kx::platform::DecodeUtf8(bytes + at, utf8.size() - at);
+    const std::string_view sequence = utf8.substr(at, c.size);
+    at += c.size;
+    const char32_t cp = c.codePoint;
+    if (cp == U'\\') {
+      out += "\\\\";
+    } else if (!c.valid || cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F)) {
+      for (char b : sequence) AppendByteEscape(out, "\\x", static_cast<unsigned char>(b));
+    } else if (inUtf8 || cp < 0x80) {
+      out += sequence;
+    } else {
+      // Another character set: the character as the locale writes it, "?"
+      // where it has none.
+      char local[MB_LEN_MAX];
+      const std::size_t n = cp <= WCHAR_MAX ? std::wcrtomb(local, static_cast<wchar_t>(cp), &state)
+                                            : static_cast<std::size_t>(-1);
+      if (n == static_cast<std::size_t>(-1)) {
+        state = std::mbstate_t{};
+        out += '?';
+      } else {
+        out.append(local, n);
+      }
+    }
+  }
   return out;
 }
 

@@ -18,6 +18,11 @@ std::string TerminalText(std::string_view text);
 // the character U+00XX of the byte.
 std::string Utf8Text(std::string_view text);
 
+// A document's UTF-8 text as a terminal may show it, in the locale's
+// character set ("?" for a character it lacks): control characters as \xNN
+// of their UTF-8 bytes, a backslash as "\\".
+std::string DocumentText(std::string_view utf8);
+
 std::string HexText(std::string_view bytes);
 
 }  // namespace kx::tool
