@@ -1,5 +1,6 @@
 #include "document.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -7,6 +8,7 @@
 
 #include "cli.h"
 #include "input.h"
+#include "json_view.h"
 #include "kestrix.h"
 #include "text.h"
 
@@ -122,9 +124,8 @@ void AppendIndented(std::string& out, std::string_view json) {
 
 constexpr std::size_t kHexBytesPerLine = 18;
 
-std::string Text(const Json& value) {
-  return value.is_string() ? DocumentText(value.get_ref<const std::string&>())
-                           : value.dump(-1, ' ', false, Json::error_handler_t::replace);
+std::string Text(const JsonView& value) {
+  return value.is_string() ? DocumentText(value.text()) : value.text();
 }
 
 // A document's hex ("3082010a...") as colon-separated lines at `indent`.
@@ -140,15 +141,15 @@ void AppendHexLines(std::string& out, const std::string& hex, std::size_t indent
   }
 }
 
-std::string OidText(const Json& oid) {
+std::string OidText(const JsonView& oid) {
   if (oid.contains("name")) return Text(oid["name"]);
   if (oid.contains("oid")) return Text(oid["oid"]);
-  return "OID " + Text(oid.value("oidHex", Json("")));
+  return "OID " + Text(oid["oidHex"]);
 }
 
-bool IsOnly(const Json& object, std::initializer_list<std::string_view> keys) {
-  for (const auto& [key, value] : object.items()) {
-    if (std::find(keys.begin(), keys.end(), key) == keys.end()) return false;
+bool IsOnly(const JsonView& object, std::initializer_list<std::string_view> keys) {
+  for (const JsonView& member : object) {
+    if (std::find(keys.begin(), keys.end(), member.key()) == keys.end()) return false;
   }
   return true;
 }
@@ -156,7 +157,7 @@ bool IsOnly(const Json& object, std::initializer_list<std::string_view> keys) {
 // The value on one line where it reads well there: texts, numbers, OIDs by
 // name, general names as TYPE:value, names as their RFC 4514 string, lists
 // of those joined by ", ".
-std::optional<std::string> Inline(const Json& value) {
+std::optional<std::string> Inline(const JsonView& value) {
   if (!value.is_structured()) return Text(value);
   if (value.is_object()) {
     if (value.contains("rfc4514")) return Text(value["rfc4514"]);
@@ -166,7 +167,7 @@ std::optional<std::string> Inline(const Json& value) {
     }
     if (value.contains("type") && value.contains("value") &&
         IsOnly(value, {"type", "value", "oid", "name"})) {
-      const Json& v = value["value"];
+      const JsonView& v = value["value"];
       std::string text = Text(value["type"]) + ":";
       if (value.contains("oid")) text += OidText(value) + ";";
       if (v.is_object() && v.contains("rfc4514")) return text + Text(v["rfc4514"]);
@@ -175,7 +176,7 @@ std::optional<std::string> Inline(const Json& value) {
     return std::nullopt;
   }
   std::string joined;
-  for (const Json& item : value) {
+  for (const JsonView& item : value) {
     const std::optional<std::string> one = Inline(item);
     if (!one) return std::nullopt;
     if (!joined.empty()) joined += ", ";
@@ -184,10 +185,11 @@ std::optional<std::string> Inline(const Json& value) {
   return joined;
 }
 
-void AppendBlock(std::string& out, const Json& value, std::size_t indent);
+void AppendBlock(std::string& out, const JsonView& value, std::size_t indent);
 
 // One member, "name: value" on a line, or "name:" and the value below.
-void AppendMember(std::string& out, std::string_view name, const Json& value, std::size_t indent) {
+void AppendMember(std::string& out, std::string_view name, const JsonView& value,
+                  std::size_t indent) {
   out.append(indent, ' ');
   out += name;
   out += ':';
@@ -200,7 +202,7 @@ void AppendMember(std::string& out, std::string_view name, const Json& value, st
     // A long list of short entries: as many to a line as fit 80 columns.
     std::string line;
     for (std::size_t i = 0; i < value.size(); ++i) {
-      const std::string entry = *Inline(value[i]) + (i + 1 < value.size() ? "," : "");
+      const std::string entry = *Inline(value.children()[i]) + (i + 1 < value.size() ? "," : "");
       if (!line.empty() && indent + 4 + line.size() + 1 + entry.size() > 80) {
         out.append(indent + 4, ' ') += line + '\n';
         line.clear();
@@ -215,13 +217,13 @@ void AppendMember(std::string& out, std::string_view name, const Json& value, st
 
 // A value over lines at `indent`: an object's members one a line, a list's
 // entries one a line ("- " before each of a list of objects).
-void AppendBlock(std::string& out, const Json& value, std::size_t indent) {
+void AppendBlock(std::string& out, const JsonView& value, std::size_t indent) {
   if (const std::optional<std::string> one = Inline(value); one && !value.is_array()) {
     out.append(indent, ' ') += *one + '\n';
   } else if (value.is_object()) {
-    for (const auto& [key, member] : value.items()) AppendMember(out, key, member, indent);
+    for (const JsonView& member : value) AppendMember(out, member.key(), member, indent);
   } else {
-    for (const Json& item : value) {
+    for (const JsonView& item : value) {
       std::string entry;
       AppendBlock(entry, item, indent + 2);
       if (entry.size() >= indent + 2) entry.replace(indent, 2, "- ");
@@ -230,76 +232,75 @@ void AppendBlock(std::string& out, const Json& value, std::size_t indent) {
   }
 }
 
-void AppendName(std::string& out, std::string_view label, const Json& doc, const char* member) {
+void AppendName(std::string& out, std::string_view label, const JsonView& doc, const char* member) {
   if (!doc.contains(member)) return;
   out += "    ";
   out += label;
-  out += ": " + Text(doc[member].value("rfc4514", Json(""))) + "\n";
+  out += ": " + Text(doc[member]["rfc4514"]) + "\n";
 }
 
-void AppendAlgorithm(std::string& out, std::string_view label, const Json& algorithm,
+void AppendAlgorithm(std::string& out, std::string_view label, const JsonView& algorithm,
                      std::size_t indent) {
   out.append(indent, ' ');
   out += label;
   out += ": " + OidText(algorithm) + "\n";
-  for (const auto& [key, member] : algorithm.items()) {
-    if (key != "oid" && key != "name") AppendMember(out, key, member, indent + 4);
+  for (const JsonView& member : algorithm) {
+    if (member.key() != "oid" && member.key() != "name") {
+      AppendMember(out, member.key(), member, indent + 4);
+    }
   }
 }
 
-void AppendPublicKey(std::string& out, const Json& spki) {
+void AppendPublicKey(std::string& out, const JsonView& spki) {
   out += "    Subject Public Key Info:\n";
-  AppendAlgorithm(out, "Public Key Algorithm", spki.value("algorithm", Json::object()), 8);
-  for (const auto& [key, member] : spki.items()) {
-    if (key == "algorithm" || key == "key") continue;
-    AppendMember(out, key, member, 8);
+  AppendAlgorithm(out, "Public Key Algorithm", spki["algorithm"], 8);
+  for (const JsonView& member : spki) {
+    if (member.key() == "algorithm" || member.key() == "key") continue;
+    AppendMember(out, member.key(), member, 8);
   }
   if (spki.contains("key")) {
     out += "        key:\n";
-    AppendHexLines(out, spki["key"].get<std::string>(), 12);
+    AppendHexLines(out, spki["key"].text(), 12);
   }
 }
 
-void AppendExtensions(std::string& out, const Json& extensions, std::string_view heading) {
+void AppendExtensions(std::string& out, const JsonView& extensions, std::string_view heading) {
   if (extensions.empty()) return;
   out += "    ";
   out += heading;
   out += ":\n";
-  for (const Json& e : extensions) {
+  for (const JsonView& e : extensions) {
     out += "        " + OidText(e);
-    if (e.contains("name")) out += " (" + Text(e.value("oid", Json(""))) + ")";
-    out += e.value("critical", false) ? ": critical\n" : ":\n";
+    if (e.contains("name")) out += " (" + Text(e["oid"]) + ")";
+    out += e["critical"].kind() == JsonView::Kind::kTrue ? ": critical\n" : ":\n";
     bool meaning = false;
-    for (const auto& [key, member] : e.items()) {
+    for (const JsonView& member : e) {
+      const std::string_view key = member.key();
       if (key == "oid" || key == "name" || key == "critical" || key == "value" || key == "oidHex") {
         continue;
       }
       meaning = true;
       AppendMember(out, key, member, 12);
     }
-    if (!meaning || e.contains("error")) {
-      AppendHexLines(out, e.value("value", std::string()), 12);
-    }
+    if (!meaning || e.contains("error")) AppendHexLines(out, e["value"].text(), 12);
   }
 }
 
 // The extensions of an extension request's value, {"extensions": [...]}.
-const Json* RequestedExtensions(const Json& attribute) {
-  const auto values = attribute.find("values");
-  if (values == attribute.end() || !values->is_array()) return nullptr;
-  for (const Json& value : *values) {
+const JsonView* RequestedExtensions(const JsonView& attribute) {
+  for (const JsonView& value : attribute["values"]) {
     if (value.is_object() && value.contains("extensions")) return &value["extensions"];
   }
   return nullptr;
 }
 
-void AppendTime(std::string& out, std::string_view label, const Json& time, std::int64_t now,
+void AppendTime(std::string& out, std::string_view label, const JsonView& time, std::int64_t now,
                 bool daysLeft) {
   out += "        ";
   out += label;
   out += Text(time);
   std::int64_t seconds = 0;
-  if (daysLeft && time.is_string() && ParseDocumentTime(time.get<std::string>(), seconds)) {
+  if (daysLeft && time.is_string() && ParseDocumentTime(time.text(), seconds)) {
     const std::int64_t days = (seconds - now) / 86400;
     out += seconds >= now ? " (" + std::to_string(days) + " days left)"
                           : " (expired " + std::to_string(-days) + " days ago)";
@@ -352,9 +353,12 @@ std::string ToolDocument(std::string_view document, std::string_view source,
   return out += '\n';
 }
 
-std::string DocumentView(const Json& doc, const Fingerprints& fingerprints, std::int64_t now) {
+std::string DocumentView(std::string_view document, const Fingerprints& fingerprints,
+                         std::int64_t now) {
+  thread_local JsonView doc;  // its room kept from one document to the next
+  if (!JsonView::Parse(document, doc)) return {};
   std::string out;
-  const bool certificate = doc.value("type", "") == "certificate";
+  const bool certificate = doc["type"].text() == "certificate";
   out += certificate ? "Certificate:\n" : "Certificate Request:\n";
   if (doc.contains("version")) out += "    Version: " + Text(doc["version"]) + "\n";
   if (doc.contains("serialNumber")) {
@@ -371,30 +375,30 @@ std::string DocumentView(const Json& doc, const Fingerprints& fingerprints, std:
   AppendName(out, "Issuer", doc, "issuer");
   if (doc.contains("validity")) {
     out += "    Validity:\n";
-    const Json& validity = doc["validity"];
-    AppendTime(out, "Not Before: ", validity.value("notBefore", Json("")), now, false);
-    AppendTime(out, "Not After:  ", validity.value("notAfter", Json("")), now, true);
+    const JsonView& validity = doc["validity"];
+    AppendTime(out, "Not Before: ", validity["notBefore"], now, false);
+    AppendTime(out, "Not After:  ", validity["notAfter"], now, true);
   }
   AppendName(out, "Subject", doc, "subject");
   if (doc.contains("subjectPublicKeyInfo")) AppendPublicKey(out, doc["subjectPublicKeyInfo"]);
   for (const char* id : {"issuerUniqueId", "subjectUniqueId"}) {
     if (!doc.contains(id)) continue;
     out += std::string("    ") + id + ":\n";
-    AppendHexLines(out, doc[id].get<std::string>(), 8);
+    AppendHexLines(out, doc[id].text(), 8);
   }
-  if (!doc.value("attributes", Json::array()).empty()) {
+  if (!doc["attributes"].empty()) {
     out += "    Attributes:\n";
-    for (const Json& attribute : doc["attributes"]) {
+    for (const JsonView& attribute : doc["attributes"]) {
       if (RequestedExtensions(attribute) != nullptr) {
         out += "        " + OidText(attribute) + ": the requested extensions, below\n";
       } else {
-        AppendMember(out, OidText(attribute), attribute.value("values", Json::array()), 8);
+        AppendMember(out, OidText(attribute), attribute["values"], 8);
       }
     }
   }
   if (doc.contains("extensions")) AppendExtensions(out, doc["extensions"], "Extensions");
-  for (const Json& attribute : doc.value("attributes", Json::array())) {
-    if (const Json* extensions = RequestedExtensions(attribute); extensions != nullptr) {
+  for (const JsonView& attribute : doc["attributes"]) {
+    if (const JsonView* extensions = RequestedExtensions(attribute); extensions != nullptr) {
       AppendExtensions(out, *extensions, "Requested Extensions");
     }
   }
@@ -403,11 +407,21 @@ std::string DocumentView(const Json& doc, const Fingerprints& fingerprints, std:
   }
   if (doc.contains("signatureValue")) {
     out += "    Signature Value:\n";
-    AppendHexLines(out, doc["signatureValue"].get<std::string>(), 8);
+    AppendHexLines(out, doc["signatureValue"].text(), 8);
   }
   if (!fingerprints.sha256.empty()) out += "    SHA-256 Fingerprint: " + fingerprints.sha256 + "\n";
   if (!fingerprints.sha1.empty()) out += "    SHA-1 Fingerprint: " + fingerprints.sha1 + "\n";
   return out;
+}
+
+bool DocumentDates(std::string_view document, std::string& notBefore, std::string& notAfter) {
+  JsonView doc;
+  if (!JsonView::Parse(document, doc)) return false;
+  const JsonView& validity = doc["validity"];
+  if (!validity["notBefore"].is_string() || !validity["notAfter"].is_string()) return false;
+  notBefore = validity["notBefore"].text();
+  notAfter = validity["notAfter"].text();
+  return true;
 }
 
 std::string RefusalText(std::string_view function, const Document& document) {
@@ -427,7 +441,7 @@ std::string AnswerDocument(std::string_view document, const Block& block, bool j
   const auto now = std::chrono::duration_cast<std::chrono::seconds>(
                        std::chrono::system_clock::now().time_since_epoch())
                        .count();
-  return DocumentView(Json::parse(document, nullptr, false), prints, now);
+  return DocumentView(document, prints, now);
 }
 
 bool ParseDocumentTime(std::string_view t, std::int64_t& seconds) {

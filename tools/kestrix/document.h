@@ -45,11 +45,16 @@ Fingerprints Fingerprint(std::span<const unsigned char> der);
 std::string ToolDocument(std::string_view document, std::string_view source,
                          const Fingerprints& fingerprints, bool oneLine);
 
-// The text view of a parsed certificate or request document: every field,
+// The text view of a certificate or request document: every field,
 // every extension with its critical flag and what it says (in hex where the
 // library reads nothing), then the fingerprints. `now` (seconds since the
 // epoch) gives a certificate's days left.
-std::string DocumentView(const Json& document, const Fingerprints& fingerprints, std::int64_t now);
+std::string DocumentView(std::string_view document, const Fingerprints& fingerprints,
+                         std::int64_t now);
+
+// A certificate document's validity dates as it gives them; false when it
+// holds no text for either.
+bool DocumentDates(std::string_view document, std::string& notBefore, std::string& notAfter);
 
 struct Block;
 

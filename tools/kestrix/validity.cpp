@@ -11,7 +11,6 @@
 #include "commands.h"
 #include "document.h"
 #include "input.h"
-#include "json.h"
 #include "text.h"
 
 namespace kx::tool {
@@ -106,10 +105,9 @@ int RunValidity(Args args, std::string_view context) {
     if (document.status != KX_OK) {
       return Fail(kExitData, where, LibraryError("CertificateToJson", document.status));
     }
-    const Json validity =
-        Json::parse(document.text, nullptr, false).value("validity", Json::object());
-    const std::string notBefore = validity.value("notBefore", std::string());
-    const std::string notAfter = validity.value("notAfter", std::string());
+    std::string notBefore;
+    std::string notAfter;
+    (void)DocumentDates(document.text, notBefore, notAfter);
     const std::string from = Digits(notBefore);
     const std::string to = Digits(notAfter);
     if (from.empty() || to.empty()) {
