@@ -6,6 +6,7 @@
   bindings/pascal/kestrix.pas       a unit: declarations, constants, the record
   bindings/vb/kestrix.bas           Declare statements, constants, the record as a Type
   web/kestrix-abi.js                constants, items, statuses and the record for the page
+  tools/kestrix/item_table.h        the items for the kestrix tool, a caller like any other
 
 usage: bindings/generate.py [--check]
   --check  write nothing; exit 1 when a file in the tree differs from what
@@ -247,12 +248,38 @@ def javascript(abi):
     return "\n".join(lines) + "\n"
 
 
+def tool(abi):
+    shapes = {"text": "kText", "number": "kNumber", "bytes": "kBytes", "serial": "kSerial"}
+    lines = ["// The items GetCertInfo answers, for the kestrix tool.", f"// {HEADER}",
+             "// clang-format off",
+             "#ifndef KESTRIX_TOOLS_KESTRIX_ITEM_TABLE_H", "#define KESTRIX_TOOLS_KESTRIX_ITEM_TABLE_H", "",
+             "#include <cstdint>", "#include <string_view>", "", '#include "kestrix.h"', "",
+             "namespace kx::tool {", "",
+             "enum class Shape : std::uint8_t { kText, kNumber, kBytes, kSerial };", "",
+             "// One item code in use: its shape, the most it writes into outBuf (terminator",
+             "// included), its title, and whether the tool lists it (not a code that",
+             "// repeats another).",
+             "struct ItemRow {", "  std::uint32_t code;", "  Shape shape;", "  std::uint16_t largest;",
+             "  std::string_view name;", "  bool listed;", "};", "",
+             "inline constexpr ItemRow kItemTable[] = {"]
+    for i in abi["items"]:
+        listed = "false" if i["name"].endswith("_AGAIN") else "true"
+        lines.append(f'    {{{i["name"]}, Shape::{shapes[i["shape"]]}, {i["largest"]}, '
+                     f'{json.dumps(i["title"])}, {listed}}},')
+    lines += ["};", "", "// The row of `code`, or nullptr for a code not in use.",
+              "inline const ItemRow* FindItemRow(std::uint32_t code) {",
+              "  for (const ItemRow& row : kItemTable) {", "    if (row.code == code) return &row;", "  }",
+              "  return nullptr;", "}", "", "}  // namespace kx::tool", "", "#endif"]
+    return "\n".join(lines) + "\n"
+
+
 OUTPUTS = {
     "python/kestrix/_abi.py": python,
     "dotnet/KestrixNative.cs": dotnet,
     "pascal/kestrix.pas": pascal,
     "vb/kestrix.bas": vb,
     "../web/kestrix-abi.js": javascript,
+    "../tools/kestrix/item_table.h": tool,
 }
 
 

@@ -1,8 +1,8 @@
-// The one independent reader of DER element headers for the tests, the fuzz
-// targets and the kestrix tool: it follows the length table the library
-// documents (0x81, 0x82, 0x83 and 0x84 are followed by 1, 2, 3 and 4 length
-// bytes; every other first byte is the content length itself) without using
-// the library's own table, so that it can catch a fault in it.
+// The one independent reader of DER element headers for the tests and the
+// fuzz targets: it follows the length table the library documents (0x81,
+// 0x82, 0x83 and 0x84 are followed by 1, 2, 3 and 4 length bytes; every other
+// first byte is the content length itself) without using the library's own
+// table, so that it can catch a fault in it.
 #ifndef KESTRIX_TESTS_SUPPORT_DER_HEADER_H
 #define KESTRIX_TESTS_SUPPORT_DER_HEADER_H
 

@@ -1,18 +1,24 @@
 #include "certificate.h"
 
-#include <algorithm>
 #include <string>
 
 #include "cli.h"
-#include "support/der_header.h"
 
 namespace kx::tool {
 
 TlvHeader ReadHeader(const unsigned char* p, std::size_t left) {
   if (left < 2) return {0, 0, 2};
-  const auto d = kxtest::ReadDeclared(p, left);
-  if (!d) return {0, 0, kxtest::DeclaredHeaderSize(p[1])};
-  return {d->header, d->content, d->header};
+  // The length forms the library documents: 0x81 to 0x84 are followed by one
+  // to four length bytes; any other first byte is the content length itself.
+  const unsigned char first = p[1];
+  const std::size_t header = first >= 0x81 && first <= 0x84 ? 2u + (first - 0x80u) : 2u;
+  if (left < header) return {0, 0, header};
+  std::uint64_t content = first;
+  if (header > 2) {
+    content = 0;
+    for (std::size_t i = 2; i < header; ++i) content = content << 8 | p[i];
+  }
+  return {header, content, header};
 }
 
 std::size_t OuterHeaderSize(const std::vector<unsigned char>& der) {
@@ -46,19 +52,6 @@ std::string OversizedPart(const std::vector<unsigned char>& der, std::size_t at)
            std::to_string(KX_MAX_SIGNATURE_SIZE);
   }
   return {};
-}
-
-std::string FullTime(std::string_view t) {
-  const bool digits = std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!digits || (t.size() != 12 && t.size() != 14)) return {};
-  if (t.size() == 14) return std::string(t);
-  return (t[0] >= '5' ? "19" : "20") + std::string(t);
-}
-
-std::string TimeText(const std::string& full, char between, std::string_view zone) {
-  return full.substr(0, 4) + "-" + full.substr(4, 2) + "-" + full.substr(6, 2) + between +
-         full.substr(8, 2) + ":" + full.substr(10, 2) + ":" + full.substr(12, 2) +
-         std::string(zone);
 }
 
 int BitLength(std::span<const unsigned char> bytes) {

@@ -1,5 +1,5 @@
-// Certificates as the tool reads them: DER headers with the tests'
-// independent reader, one GetCertInfo call, and why CerExpand may refuse one.
+// Certificates as the tool reads them: DER headers by the length forms the
+// library documents, one GetCertInfo call, and why CerExpand may refuse one.
 #ifndef KESTRIX_TOOLS_KESTRIX_CERTIFICATE_H
 #define KESTRIX_TOOLS_KESTRIX_CERTIFICATE_H
 
@@ -14,9 +14,9 @@
 
 namespace kx::tool {
 
-// The header of the element at `p`, read from at most `left` bytes with the
-// independent reader the tests use (support/der_header.h), so that the tool
-// checks every element fits its parent before the library reads it.
+// The header of the element at `p`, read from at most `left` bytes by the
+// tool itself, so that it checks every element fits its parent before the
+// library reads it.
 struct TlvHeader {
   std::size_t headerSize;     // 0 when the header itself does not fit
   std::uint64_t contentSize;  // valid when headerSize != 0
@@ -50,14 +50,6 @@ CertAnswer AskCertItem(const std::vector<unsigned char>& der, uint32_t item);
 // than 300), else the empty text. The children of the outer element are read
 // with the tool's own header reader, each checked against the file.
 std::string OversizedPart(const std::vector<unsigned char>& der, std::size_t at);
-
-// The library's validity text as 14 digits, YYYYMMDDhhmmss (a UTCTime's
-// years 50..99 are 19xx), or the empty text for any other form.
-std::string FullTime(std::string_view text);
-
-// A FullTime as "2025-01-01<between>00:00:00<zone>": " ", " UTC" for people,
-// "T", "Z" for ISO 8601.
-std::string TimeText(const std::string& full, char between, std::string_view zone);
 
 // The bits of an unsigned big-endian integer (leading zero bytes skipped).
 int BitLength(std::span<const unsigned char> bytes);

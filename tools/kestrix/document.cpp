@@ -124,7 +124,7 @@ void AppendIndented(std::string& out, std::string_view json) {
 
 constexpr std::size_t kHexBytesPerLine = 18;
 
-std::string Text(const JsonView& value) {
+std::string ViewText(const JsonView& value) {
   return value.is_string() ? DocumentText(value.text()) : value.text();
 }
 
@@ -142,9 +142,9 @@ void AppendHexLines(std::string& out, const std::string& hex, std::size_t indent
 }
 
 std::string OidText(const JsonView& oid) {
-  if (oid.contains("name")) return Text(oid["name"]);
-  if (oid.contains("oid")) return Text(oid["oid"]);
-  return "OID " + Text(oid["oidHex"]);
+  if (oid.contains("name")) return ViewText(oid["name"]);
+  if (oid.contains("oid")) return ViewText(oid["oid"]);
+  return "OID " + ViewText(oid["oidHex"]);
 }
 
 bool IsOnly(const JsonView& object, std::initializer_list<std::string_view> keys) {
@@ -158,9 +158,9 @@ bool IsOnly(const JsonView& object, std::initializer_list<std::string_view> keys
 // name, general names as TYPE:value, names as their RFC 4514 string, lists
 // of those joined by ", ".
 std::optional<std::string> Inline(const JsonView& value) {
-  if (!value.is_structured()) return Text(value);
+  if (!value.is_structured()) return ViewText(value);
   if (value.is_object()) {
-    if (value.contains("rfc4514")) return Text(value["rfc4514"]);
+    if (value.contains("rfc4514")) return ViewText(value["rfc4514"]);
     if ((value.contains("oid") || value.contains("oidHex")) &&
         IsOnly(value, {"oid", "name", "oidHex"})) {
       return OidText(value);
@@ -168,10 +168,10 @@ std::optional<std::string> Inline(const JsonView& value) {
     if (value.contains("type") && value.contains("value") &&
         IsOnly(value, {"type", "value", "oid", "name"})) {
       const JsonView& v = value["value"];
-      std::string text = Text(value["type"]) + ":";
+      std::string text = ViewText(value["type"]) + ":";
       if (value.contains("oid")) text += OidText(value) + ";";
-      if (v.is_object() && v.contains("rfc4514")) return text + Text(v["rfc4514"]);
-      if (!v.is_structured()) return text + Text(v);
+      if (v.is_object() && v.contains("rfc4514")) return text + ViewText(v["rfc4514"]);
+      if (!v.is_structured()) return text + ViewText(v);
     }
     return std::nullopt;
   }
@@ -236,7 +236,7 @@ void AppendName(std::string& out, std::string_view label, const JsonView& doc, c
   if (!doc.contains(member)) return;
   out += "    ";
   out += label;
-  out += ": " + Text(doc[member]["rfc4514"]) + "\n";
+  out += ": " + ViewText(doc[member]["rfc4514"]) + "\n";
 }
 
 void AppendAlgorithm(std::string& out, std::string_view label, const JsonView& algorithm,
@@ -271,7 +271,7 @@ void AppendExtensions(std::string& out, const JsonView& extensions, std::string_
   out += ":\n";
   for (const JsonView& e : extensions) {
     out += "        " + OidText(e);
-    if (e.contains("name")) out += " (" + Text(e["oid"]) + ")";
+    if (e.contains("name")) out += " (" + ViewText(e["oid"]) + ")";
     out += e["critical"].kind() == JsonView::Kind::kTrue ? ": critical\n" : ":\n";
     bool meaning = false;
     for (const JsonView& member : e) {
@@ -298,7 +298,7 @@ void AppendTime(std::string& out, std::string_view label, const JsonView& time, 
                 bool daysLeft) {
   out += "        ";
   out += label;
-  out += Text(time);
+  out += ViewText(time);
   std::int64_t seconds = 0;
   if (daysLeft && time.is_string() && ParseDocumentTime(time.text(), seconds)) {
     const std::int64_t days = (seconds - now) / 86400;
@@ -360,10 +360,11 @@ std::string DocumentView(std::string_view document, const Fingerprints& fingerpr
   std::string out;
   const bool certificate = doc["type"].text() == "certificate";
   out += certificate ? "Certificate:\n" : "Certificate Request:\n";
-  if (doc.contains("version")) out += "    Version: " + Text(doc["version"]) + "\n";
+  if (doc.contains("version")) out += "    Version: " + ViewText(doc["version"]) + "\n";
   if (doc.contains("serialNumber")) {
-    out += "    Serial Number: " + Text(doc["serialNumber"]);
-    if (doc.contains("serialNumberDecimal")) out += " (" + Text(doc["serialNumberDecimal"]) + ")";
+    out += "    Serial Number: " + ViewText(doc["serialNumber"]);
+    if (doc.contains("serialNumberDecimal"))
+      out += " (" + ViewText(doc["serialNumberDecimal"]) + ")";
     out += '\n';
   }
   if (certificate && doc.contains("signatureAlgorithm")) {

@@ -11,14 +11,12 @@
 #include "commands.h"
 #include "document.h"
 #include "input.h"
+#include "item_table.h"
 #include "json.h"
-#include "query/items.h"
 #include "text.h"
 
 namespace kx::tool {
 namespace {
-
-using kx::query::Shape;
 
 std::string_view ShapeName(Shape shape) {
   switch (shape) {
@@ -30,14 +28,14 @@ std::string_view ShapeName(Shape shape) {
   return "?";
 }
 
-// One item code of GetCertInfo, from the library's catalogue. `listed` is
-// false for the codes that repeat another one; they are answered for --item
-// only.
-using CertItem = kx::query::ItemRow;
-constexpr const auto& kCertItems = kx::query::kItems;
+// One item code of GetCertInfo, from the table generated from
+// bindings/abi.json. `listed` is false for the codes that repeat another one;
+// they are answered for --item only.
+using CertItem = ItemRow;
+constexpr const auto& kCertItems = kItemTable;
 
 const CertItem* FindCertItem(uint32_t code) {
-  return kx::query::FindItem(code);
+  return FindItemRow(code);
 }
 
 constexpr uint32_t kItemCodeMask = 0x00FFFFFFu;

@@ -1,5 +1,7 @@
 #include "json_view.h"
 
+#include "text.h"
+
 namespace kx::tool {
 
 // A recursive-descent reader of RFC 8259 JSON, nesting at most kDeepest deep.
@@ -7,7 +9,7 @@ class JsonViewReader {
  public:
   explicit JsonViewReader(std::string_view text) : text_(text) {}
 
-  bool Document(JsonView& out) { return Value(out, 0) && (Blanks(), at_ == text_.size()); }
+  bool Document(JsonView& out) { return ReadValue(out, 0) && (Blanks(), at_ == text_.size()); }
 
  private:
   static constexpr int kDeepest = 64;
@@ -32,7 +34,7 @@ class JsonViewReader {
     return true;
   }
   // A string's content, escapes kept (checked only for their shape).
-  bool String(std::string_view& out) {
+  bool ReadString(std::string_view& out) {
     if (!Take('"')) return false;
     const std::size_t start = at_;
     while (at_ < text_.size() && text_[at_] != '"') {
@@ -44,7 +46,7 @@ class JsonViewReader {
     ++at_;
     return true;
   }
-  bool Number(JsonView& out) {
+  bool ReadNumber(JsonView& out) {
     const std::size_t start = at_;
     while (at_ < text_.size() &&
            (std::string_view("+-.eE").find(text_[at_]) != std::string_view::npos ||
@@ -56,11 +58,11 @@ class JsonViewReader {
     out.raw_ = text_.substr(start, at_ - start);
     return true;
   }
-  bool Value(JsonView& out, int depth) {
+  bool ReadValue(JsonView& out, int depth) {
     Blanks();
     if (at_ >= text_.size() || depth > kDeepest) return false;
     switch (text_[at_]) {
-      case '"': out.kind_ = JsonView::Kind::kString; return String(out.raw_);
+      case '"': out.kind_ = JsonView::Kind::kString; return ReadString(out.raw_);
       case 't': return Literal("true", JsonView::Kind::kTrue, out);
       case 'f': return Literal("false", JsonView::Kind::kFalse, out);
       case 'n': return Literal("null", JsonView::Kind::kNull, out);
@@ -71,12 +73,12 @@ class JsonViewReader {
         if (Take(object ? '}' : ']')) return true;
         do {
           JsonView& child = out.children_.emplace_back();
-          if (object && !(String(child.key_) && Take(':'))) return false;
-          if (!Value(child, depth + 1)) return false;
+          if (object && !(ReadString(child.key_) && Take(':'))) return false;
+          if (!ReadValue(child, depth + 1)) return false;
         } while (Take(','));
         return Take(object ? '}' : ']');
       }
-      default: return Number(out);
+      default: return ReadNumber(out);
     }
   }
 
@@ -106,24 +108,6 @@ const JsonView& JsonView::operator[](std::string_view name) const {
 }
 
 namespace {
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // The four hex digits of a \u escape at text[at]; -1 when they are not.
 long HexUnit(std::string_view text, std::size_t at) {
@@ -175,7 +159,8 @@ std::string JsonView::text() const {
             i += 6;
           }
         }
-        AppendUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : static_cast<char32_t>(unit));
+        AppendUtf8Char(out,
+                       unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : static_cast<char32_t>(unit));
         break;
       }
       default: out += c;  // \" \\ \/

@@ -10,8 +10,6 @@
 #include <langinfo.h>
 #endif
 
-#include "platform/utf8.h"
-
 namespace kx::tool {
 namespace {
 
@@ -47,7 +45,32 @@ bool TextsAreUtf8() {
 
 // One character of a text: its code point, and the bytes it takes. An
 // invalid sequence is `valid` false, its bytes those that start no character.
-using TextChar = kx::platform::Utf8Char;
+struct TextChar {
+  char32_t codePoint;
+  std::size_t size;
+  bool valid;
+};
+
+// Reads the UTF-8 character at text[0] (left >= 1): no overlong form, no
+// surrogate, nothing above U+10FFFF; an invalid sequence ends at the first
+// byte that cannot continue it.
+TextChar NextUtf8Char(const unsigned char* text, std::size_t left) {
+  const unsigned char lead = text[0];
+  if (lead < 0x80) return {lead, 1, true};
+  const std::size_t need = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+  if (lead < 0xC2 || lead > 0xF4) return {0, 1, false};
+  // The range of the second byte, narrowed where the lead allows less.
+  const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  char32_t cp = lead & (0x3Fu >> need);
+  for (std::size_t taken = 1; taken <= need; ++taken) {
+    if (taken == left) return {0, taken, false};
+    const unsigned char b = text[taken];
+    if (b < (taken == 1 ? low : 0x80) || b > (taken == 1 ? high : 0xBF)) return {0, taken, false};
+    cp = (cp << 6) | (b & 0x3Fu);
+  }
+  return {cp, need + 1, true};
+}
 
 // Reads the character at text[0] (left >= 1) in the locale's multibyte set.
 // Where wchar_t is not a code point, only ASCII is read as characters.
@@ -77,7 +100,7 @@ void ForEachChar(std::string_view text, Visit visit) {
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t left = text.size() - at;
     const TextChar c =
-        utf8 ? kx::platform::DecodeUtf8(bytes + at, left) : NextLocaleChar(bytes + at, left, state);
+        utf8 ? NextUtf8Char(bytes + at, left) : NextLocaleChar(bytes + at, left, state);
     visit(c, text.substr(at, c.size));
     at += c.size;
   }
@@ -107,7 +130,7 @@ std::string TerminalText(std::string_view text) {
   return out;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
+void AppendUtf8Char(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else if (cp < 0x800) {
@@ -134,9 +157,9 @@ std::string Utf8Text(std::string_view text) {
   ForEachChar(text, [&out](const TextChar& c, std::string_view bytes) {
     const char32_t cp = c.codePoint;
     if (c.valid && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF)) {
-      AppendUtf8(out, cp);
+      AppendUtf8Char(out, cp);
     } else {
-      for (char b : bytes) AppendUtf8(out, static_cast<unsigned char>(b));
+      for (char b : bytes) AppendUtf8Char(out, static_cast<unsigned char>(b));
     }
   });
   return out;
@@ -149,7 +172,7 @@ std::string DocumentText(std::string_view utf8) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
   std::mbstate_t state{};
   for (std::size_t at = 0; at < utf8.size();) {
-    const TextChar c = kx::platform::DecodeUtf8(bytes + at, utf8.size() - at);
+    const TextChar c = NextUtf8Char(bytes + at, utf8.size() - at);
     const std::string_view sequence = utf8.substr(at, c.size);
     at += c.size;
     const char32_t cp = c.codePoint;

@@ -25,6 +25,9 @@ std::string DocumentText(std::string_view utf8);
 
 std::string HexText(std::string_view bytes);
 
+// Appends the UTF-8 bytes of the character `cp` (at most U+10FFFF).
+void AppendUtf8Char(std::string& out, char32_t cp);
+
 }  // namespace kx::tool
 
 #endif
