@@ -11,11 +11,12 @@
 #include <string_view>
 
 #include "json.h"
+#include "kestrix.h"
 
 namespace kx::tool {
 
-using ToJson = std::int32_t (*)(const unsigned char*, std::int32_t, char*, std::int32_t,
-                                std::int32_t*);
+using ToJson = std::int32_t(KESTRIX_CALL*)(const unsigned char*, std::int32_t, char*, std::int32_t,
+                                           std::int32_t*);
 
 // One document call: KX_OK and the document, or the library's status (with
 // KX_ERR_MALFORMED the document says where: {"error", "offset"}). The text
