@@ -59,8 +59,8 @@ zip="$(./scripts/dist-win32.sh)"
 contents="$(unzip -Z1 "$zip" 2>/dev/null || python3 -m zipfile -l "$zip" | awk 'NR > 1 {print $1}')"
 echo "$zip:"; sed 's/^/  /' <<<"$contents"
 for file in bin/kestrix.dll bin/kestrix.exe include/kestrix.h lib/libkestrix.dll.a lib/kestrix.lib \
-  lib/kestrix.def README.txt LICENSE CHANGELOG.md bindings/KestrixNative.cs bindings/kestrix.bas \
-  bindings/python/kestrix/__init__.py; do
+  lib/kestrix.def README.txt LICENSE CHANGELOG.md bindings/KestrixNative.cs bindings/Kestrix.cs \
+  bindings/kestrix.bas bindings/python/kestrix/__init__.py; do
   check "the zip holds $file" grep -q "^kestrix-[0-9.]*-win32/$file\$" <<<"$contents"
 done
 

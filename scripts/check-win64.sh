@@ -90,5 +90,19 @@ else
   suite_run C.UTF-8 1252
 fi
 
+# The 64-bit archive, for 64-bit callers: the DLL, its header, import
+# library and bindings.
+zip="$(./scripts/dist-win32.sh win64)"
+contents="$(unzip -Z1 "$zip" 2>/dev/null || python3 -m zipfile -l "$zip" | awk 'NR > 1 {print $1}')"
+for file in bin/kestrix.dll include/kestrix.h lib/libkestrix.dll.a README.txt LICENSE \
+  bindings/kestrix.bas bindings/KestrixNative.cs bindings/Kestrix.cs; do
+  if grep -q "^kestrix-[0-9.]*-win64/$file\$" <<<"$contents"; then
+    passed=$((passed + 1))
+  else
+    echo "FAIL: $zip lacks $file" >&2
+    failed=$((failed + 1))
+  fi
+done
+
 echo "win64: $passed passed, $failed failed"
 ((failed == 0))
