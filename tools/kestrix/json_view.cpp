@@ -60,7 +60,7 @@ class JsonViewReader {
   }
   bool ReadValue(JsonView& out, int depth) {
     Blanks();
-    if (at_ >= text_.size() || depth > kDeepest) return false;
+    if (at_ >= text_.size() || depth >= kDeepest) return false;
     switch (text_[at_]) {
       case '"': out.kind_ = JsonView::Kind::kString; return ReadString(out.raw_);
       case 't': return Literal("true", JsonView::Kind::kTrue, out);
