@@ -484,6 +484,15 @@ for name in rsa2048-sha1 v1-rsa1024; do
 done
 expect_error "modulus of an EC key" 1 "modulus: GetUsrPubKey returned -2 (KX_ERR_MALFORMED" \
   -- "$kestrix" modulus "$leaf"
+# The library's own line on a certificate that does not decode goes to
+# standard error, before the tool's.
+"$kestrix" modulus "$work/not-a-cert.der" >"$work/out" 2>"$work/err"
+if [[ ! -s $work/out && $(head -n 1 "$work/err") == GetCertInfo ]] &&
+  grep -q "^kestrix: modulus: GetUsrPubKey returned -2" "$work/err"; then
+  pass
+else
+  fail "modulus on a broken certificate: stdout '$(cat "$work/out")', stderr '$(cat "$work/err")'"
+fi
 
 # ---- csr -----------------------------------------------------------------------------
 requests="$2/requests"

@@ -18,16 +18,19 @@ constexpr std::string_view kModulusUsage =
     "line, then\n"
     "  modulus: N bytes (B bits)\n"
     "A key that is not RSA (EC, DSA, Ed25519) or is over 300 bytes is refused.\n"
-    "When the certificate does not decode, the library itself prints the line\n"
-    "'GetCertInfo' on standard output before the tool's error.\n";
+    "When the certificate does not decode, the library's own line 'GetCertInfo'\n"
+    "goes to standard error, before the tool's error.\n";
 
 // Prints the RSA modulus of one certificate's key.
 int PrintModulus(const Block& block, std::string_view context) {
   const std::vector<unsigned char>& der = block.der;
   unsigned char modulus[KX_MAX_MODULUS_SIZE];
   int32_t modulusLen = 0;
-  const int32_t status = GetUsrPubKey(der.data(), modulus, &modulusLen);
-  std::fflush(stdout);  // the library's own line goes before the tool's
+  int32_t status = KX_OK;
+  {
+    const LibraryLinesToStderr diverted;  // nothing but the modulus on standard output
+    status = GetUsrPubKey(der.data(), modulus, &modulusLen);
+  }
   if (status != KX_OK) {
     std::string cause;
     if (status == KX_ERR_MALFORMED && AskCertItem(der, KX_ITEM_VERSION).status == KX_OK) {
