@@ -217,7 +217,7 @@ function card(entry, index) {
         make(
             "div", {className: "columns"}, make("dl", {className: "fields"}, ...rows.flat()),
             treeView(kestrix.tree(entry.der))),
-        entry.kind === "request" ? null : itemTable(decoded.items));
+        ...(entry.kind === "request" ? [] : [itemTable(decoded.items)]));
     return {article, ok: true};
   } catch (e) {
     if (!(e instanceof DecodeError)) throw e;

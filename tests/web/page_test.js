@@ -134,7 +134,11 @@ function cards() {
       title: card.querySelector("h2")?.textContent ?? "",
       fields,
       message: message?.textContent ?? "",
-      elements: card.querySelectorAll(".tlv li").length
+      elements: card.querySelectorAll(".tlv li").length,
+      // Text standing in the card outside any element: none is expected.
+      strays: [...card.childNodes]
+                  .filter((n) => n.nodeType === Node.TEXT_NODE && n.textContent.trim() !== "")
+                  .map((n) => n.textContent)
     };
   }));
 }
@@ -195,6 +199,16 @@ describe("the module", () => {
           // 0x80 is a one-byte length of its own value, as the library reads it
           "the element at offset 0 declares 130 bytes, 3 present",
         ]);
+        // A child that runs one byte past its parent, inside the bytes given.
+        const child = await page.evaluate(() => {
+          try {
+            childrenOf(Uint8Array.from([0x30, 0x03, 0x04, 0x02, 0x00, 0x00]), 0);
+            return "let through";
+          } catch (e) {
+            return e.message;
+          }
+        });
+        assert.equal(child, "the element at offset 2 declares 4 bytes, 3 present");
         // The library agrees on every element the check lets through.
         const sizes = await page.evaluate(
             () => kestrix.withMemory(
@@ -282,6 +296,7 @@ describe("decoding", () => {
     assert.equal(request.title, `Request 1: ${ref.subject.commonName}`);
     assert.equal(request.fields.Subject, attributes(ref.subject));
     assert.equal(request.fields["Public key"], "1.2.840.113549.1.1.1 rsaEncryption\n270 bytes");
+    assert.deepEqual(request.strays, []);
     assert.equal(await status(), "0 certificates and 1 request decoded.");
   });
 
