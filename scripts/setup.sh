@@ -73,7 +73,14 @@ else
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386
   fi
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  # A mirror caught mid-sync fails an index ("File has unexpected size"):
+  # asked again a little later, it usually answers. If it never does, apt
+  # keeps the indexes it has, and the install below says whether they serve.
+  for attempt in 1 2 3; do
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q && break
+    echo "setup: apt-get update failed (attempt $attempt of 3)" >&2
+    if ((attempt < 3)); then sleep $((attempt * 20)); fi
+  done
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
