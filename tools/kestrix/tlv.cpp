@@ -1,5 +1,7 @@
 // kestrix tlv: the element tree of a DER file.
+#include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -7,6 +9,8 @@
 #include "cli.h"
 #include "commands.h"
 #include "input.h"
+#include "oid_names.h"
+#include "text.h"
 
 namespace kx::tool {
 namespace {
@@ -44,12 +48,94 @@ std::string TagName(unsigned char tag) {
   return "?";
 }
 
+// An OBJECT IDENTIFIER's content in dotted decimal (arcs up to 64 bits; a
+// longer one, or content that ends inside an arc, is "" and shown in hex).
+std::string DottedOid(std::span<const unsigned char> content) {
+  std::string dotted;
+  std::uint64_t arc = 0;
+  bool first = true;
+  for (unsigned char b : content) {
+    if (arc > (UINT64_MAX >> 7)) return {};
+    arc = (arc << 7) | (b & 0x7Fu);
+    if ((b & 0x80) != 0) continue;
+    if (first) {
+      const std::uint64_t top = arc < 80 ? arc / 40 : 2;
+      dotted += std::to_string(top);
+      arc -= 40 * top;
+      first = false;
+    }
+    dotted += '.';
+    dotted += std::to_string(arc);
+    arc = 0;
+  }
+  return (content.empty() || (content.back() & 0x80) != 0) ? std::string() : dotted;
+}
+
+// What a primitive element holds, on one line: an OID by its dotted form and
+// name, a string or time as text, a BOOLEAN as TRUE or FALSE, anything else
+// in hex; at most 48 characters, or 24 bytes in hex.
+std::string ElementValue(unsigned char tag, std::span<const unsigned char> content) {
+  constexpr std::size_t kShown = 48;
+  const auto hex = [&content] {
+    const std::size_t shown = std::min(content.size(), kShown / 2);
+    const std::string_view bytes(reinterpret_cast<const char*>(content.data()), shown);
+    return HexText(bytes) + (shown < content.size() ? "..." : "");
+  };
+  std::string text;
+  switch (tag) {
+    case 0x01: return content.size() == 1 ? (content[0] != 0 ? "TRUE" : "FALSE") : hex();
+    case 0x06: {
+      const std::string dotted = DottedOid(content);
+      if (dotted.empty()) return hex();
+      const std::string_view name = FindOidName(dotted);
+      return name.empty() ? dotted : dotted + " " + std::string(name);
+    }
+    case 0x0c:
+    case 0x12:
+    case 0x13:
+    case 0x14:
+    case 0x16:
+    case 0x17:
+    case 0x18:
+    case 0x1a: text.assign(content.begin(), content.end()); break;
+    case 0x1e:    // BMPString: UTF-16, big-endian
+    case 0x1c: {  // UniversalString: UTF-32, big-endian
+      const std::size_t unit = tag == 0x1e ? 2 : 4;
+      for (std::size_t i = 0; i + unit <= content.size(); i += unit) {
+        char32_t cp = 0;
+        for (std::size_t k = 0; k < unit; ++k) cp = (cp << 8) | content[i + k];
+        if (unit == 2 && cp >= 0xD800 && cp <= 0xDBFF && i + 4 <= content.size()) {
+          const char32_t low = (char32_t{content[i + 2]} << 8) | content[i + 3];
+          if (low >= 0xDC00 && low <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+          }
+        }
+        AppendUtf8Char(text, cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
+      }
+      break;
+    }
+    default: return hex();
+  }
+  // Whole characters only: the cut never splits one.
+  std::size_t end = 0;
+  for (std::size_t chars = 0; end < text.size() && chars < kShown; ++chars) {
+    do ++end;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80);
+  }
+  const bool cut = end < text.size();
+  text.resize(end);
+  return DocumentText(text) + (cut ? "..." : "");
+}
+
 constexpr std::string_view kTlvUsage =
     "usage: kestrix tlv [-r] FILE...\n"
     "\n"
     "Lists the DER elements of each FILE, one per line, indented by depth:\n"
-    "  OFFSET: tag TT NAME, header H, content C, total T\n"
-    "Constructed elements (tag bit 0x20) are listed with their children.\n"
+    "  OFFSET: tag TT NAME, header H, content C, total T[: VALUE]\n"
+    "Constructed elements (tag bit 0x20) are listed with their children; a\n"
+    "primitive one with what it holds: an OID with its name, a string or time\n"
+    "as text, other values in hex (48 characters or bytes at most).\n"
     "Every element must fit in its parent (the block for the outermost ones).\n"
     "Files of up to 10000000 bytes are accepted.\n";
 
@@ -107,7 +193,13 @@ int ListElements(const Block& block, std::string_view context) {
     line.assign(2 * depth, ' ');
     line += std::to_string(at) + ": tag " + tagHex + " " + TagName(tag) + ", header " +
             std::to_string(h.headerSize) + ", content " + std::to_string(h.contentSize) +
-            ", total " + std::to_string(total) + "\n";
+            ", total " + std::to_string(total);
+    if ((tag & 0x20) == 0 && h.contentSize > 0) {
+      const std::string value = ElementValue(
+          tag, std::span(element + h.headerSize, static_cast<std::size_t>(h.contentSize)));
+      if (!value.empty()) line += ": " + value;
+    }
+    line += '\n';
     if (!WriteOutput(context, line.data(), line.size())) return kExitData;
 
     const bool constructed = (tag & 0x20) != 0;
