@@ -47,6 +47,11 @@
 #                     characters, a 40-byte country
 #   universal         written as ASN.1: UniversalString CN and O, one with a
 #                     character above U+FFFF
+#   web-leaf          a web server's leaf as public CAs issue them, issued by
+#                     rsa2048-ca: EC P-256, 139 DNS names (wildcards,
+#                     hyphenated labels), serverAuth, a policy, CRL point,
+#                     OCSP and caIssuers, two embedded SCTs; valid for
+#                     twelve weeks of 2025 (expired)
 #
 # With NAMES, only those samples are written (the others are still made in
 # the temporary folder, as issuers may need them):
@@ -74,6 +79,17 @@ for i in $(seq 1 79); do big_san+=", DNS:host$(printf %02d "$i").big-tbs.kestrix
 large_san="DNS:name000.san-large.kestrix.test"
 for i in $(seq 1 99); do large_san+=", DNS:name$(printf %03d "$i").san-large.kestrix.test"; done
 large_san+=", URI:https://san-large.kestrix.test/last, email:last@san-large.kestrix.test"
+# 139 names for web-leaf: the domain, its wildcard, and hyphenated services.
+web_san="DNS:*.web-leaf.kestrix.test, DNS:web-leaf.kestrix.test"
+for service in static-content media-cdn api-gateway accounts-login cloud-storage \
+  video-streaming maps-tiles mail-relay; do
+  for region in eu-west eu-central us-east us-west ap-south ap-northeast sa-east af-south \
+    me-central ca-central ap-southeast eu-north us-central ap-east au-southeast oc-central \
+    cn-north; do
+    web_san+=", DNS:*.$service.$region.web-leaf.kestrix.test"
+  done
+done
+web_san+=", DNS:xn--bcher-kva.web-leaf.kestrix.test"
 
 # `openssl ca` (rather than `req -x509`) takes fixed start and end dates;
 # -preserveDN keeps the request's names in their order and encoding.
@@ -202,6 +218,18 @@ C  = DE
 O  = Kestrix Samples
 CN = kestrix directory name
 
+[ext_web_leaf]
+keyUsage               = critical, digitalSignature
+extendedKeyUsage       = serverAuth
+basicConstraints       = critical, CA:FALSE
+subjectKeyIdentifier   = hash
+authorityKeyIdentifier = keyid:always
+authorityInfoAccess    = OCSP;URI:http://ocsp.web-leaf.kestrix.test/r1, caIssuers;URI:http://ca.web-leaf.kestrix.test/r1.der
+subjectAltName         = $web_san
+certificatePolicies    = 2.23.140.1.2.1
+crlDistributionPoints  = URI:http://crl.web-leaf.kestrix.test/r1/42.crl
+1.3.6.1.4.1.11129.2.4.2 = DER:WEB_LEAF_SCTS
+
 [ext_dsa_ca]
 basicConstraints       = critical, CA:TRUE
 keyUsage               = critical, keyCertSign, cRLSign
@@ -298,6 +326,29 @@ make_cert multi-rdn-ca rsa2048b 200E sha256 "$utc_start" "$utc_end" ext_dsa_ca \
 make_cert multi-rdn-leaf rsa2048 200F sha256 "$utc_start" "$utc_end" ext_issued \
   "/C=BG/ST=Sofia-grad+L=Sofia/O=Kestrix Multi/CN=first member+CN=second member/OU=Leaves" \
   multi-rdn-ca -multivalue-rdn
+
+# sct LOG MILLISECONDS: one SignedCertificateTimestamp (RFC 6962, 3.2) in
+# hex: version 1, the log's id (SHA-256 of LOG), the time, no extensions,
+# and an ECDSA-with-SHA-256 signature by the ec256 key.
+sct() {
+  local id time signature
+  id="$(printf '%s' "$1" | openssl dgst -sha256 -binary | od -An -tx1 | tr -d ' \n')"
+  time="$(printf '%016x' "$2")"
+  signature="$(printf '%s' "$1$2" | openssl dgst -sha256 -sign "$work/ec256.key" | od -An -tx1 |
+    tr -d ' \n')"
+  local body="00${id}${time}0000"04"03$(printf '%04x' $((${#signature} / 2)))$signature"
+  printf '%04x%s' $((${#body} / 2)) "$body"
+}
+# The list of two SCTs as an OCTET STRING, the extension's value.
+scts="$(sct "kestrix test log one" 1736157600123)$(sct "kestrix test log two" 1736157600456)"
+scts="$(printf '%04x' $((${#scts} / 2)))$scts"
+n=$((${#scts} / 2))
+if ((n < 128)); then scts="04$(printf '%02x' $n)$scts"
+elif ((n < 256)); then scts="0481$(printf '%02x' $n)$scts"
+else scts="0482$(printf '%04x' $n)$scts"; fi
+sed -i "s/WEB_LEAF_SCTS/$scts/" "$work/ca.cnf"
+make_cert web-leaf ec256 0BE1EAF0000000000000000000000000000000 sha256 20250106083000Z \
+  20250331083000Z ext_web_leaf "/CN=*.web-leaf.kestrix.test" rsa2048-ca
 
 # make_asn1_cert NAME SERIAL NAME-SECTIONS: a self-signed version 1
 # certificate under an EC P-256 key whose issuer and subject are the Name
