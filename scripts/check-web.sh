@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the in-browser decoder (scripts/build-web.sh, in build-web/) and
 # drives it in headless Chromium (tests/web/page_test.js, with puppeteer-core
-# installed by npm from tests/web/package-lock.json). The test writes a
-# screenshot of the decoded sample to build-web/web-page.png. Ends with
+# installed by npm from tests/web/package-lock.json). The test writes
+# desktop and phone screenshots of the sample web server leaf to
+# build-web/web-leaf-desktop.png and web-leaf-phone.png. Ends with
 # "web: N passed, M failed" and exits 0 only when all passed.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."

@@ -1,6 +1,6 @@
 // The library's WebAssembly module behind a small API for the page: PEM, Base64
-// and DER input split into certificates and requests, each decoded by the
-// library's exports, and the element tree of each.
+// and DER input split into certificates and requests, the library's document
+// of each, its items, and its element tree.
 //
 // The exports take no sizes: the caller vouches that an element lies in
 // readable memory. WebAssembly memory has no guard pages, so before every
@@ -9,26 +9,12 @@
 // refused here.
 "use strict";
 
-const {constants: KX, status: STATUS, items: ITEMS, P10RequestInfo: RECORD} = KESTRIX_ABI;
+const {constants: KX, status: STATUS, items: ITEMS} = KESTRIX_ABI;
 
 function statusText(status) {
   const [name, meaning] = STATUS[status] || [`status ${status}`, "not a status of the library"];
   return `${name} (${meaning})`;
 }
-
-// YYMMDDhhmmss (UTCTime: 50..99 are 19xx) or YYYYMMDDhhmmss, as a UTC Date.
-function parseTime(text) {
-  const m = /^(\d{2}|\d{4})(\d\d)(\d\d)(\d\d)(\d\d)(\d\d)$/.exec(text);
-  if (!m) return null;
-  let year = Number(m[1]);
-  if (m[1].length === 2) year += year >= 50 ? 1900 : 2000;
-  return new Date(Date.UTC(year, m[2] - 1, m[3], m[4], m[5], m[6]));
-}
-
-const KEY_USAGE = [
-  "digitalSignature", "nonRepudiation", "keyEncipherment", "dataEncipherment", "keyAgreement",
-  "keyCertSign", "cRLSign", "encipherOnly", "decipherOnly"
-];
 
 class Kestrix {
   // Loads the module (createKestrix, from kestrix.js). Lines the library
@@ -115,14 +101,45 @@ class Kestrix {
     return `-----BEGIN ${label}-----\n${this.base64Encode(der)}\n-----END ${label}-----\n`;
   }
 
-  // Every item of the certificate that fills `der`, by GetCertInfo:
-  // {code: {name, title, shape, value, raw, status}}, and the fields a reader
-  // looks for. An item the library refuses (a key over 300 bytes) has its
-  // status and no value; a certificate whose version it refuses is refused.
-  certificate(der) {
+  // The library's document of the certificate or request (kind) that fills
+  // `der`, by CertificateToJson or RequestToJson: every field, whole, in
+  // UTF-8 (docs/json.md). What the library refuses is a DecodeError with its
+  // status, and what broke where when the library says so.
+  document(der, kind) {
+    const what = kind === "request" ? "request" : "certificate";
     const {total} = elementAt(der);
     if (total !== der.length)
-      throw new DecodeError(`the certificate is ${total} bytes, ${der.length} given`);
+      throw new DecodeError(`the ${what} is ${total} bytes, ${der.length} given`);
+    const call = kind === "request" ? this.module._RequestToJson : this.module._CertificateToJson;
+    return this.withMemory((memory) => {
+      const input = memory.bytes(der);
+      const length = memory.zeros(4);
+      // Room for most documents; the library says how much a larger one needs.
+      for (let capacity = 16 * der.length + 4096, tries = 0;; tries++) {
+        const out = memory.zeros(capacity);
+        const status = call(input, der.length, out, capacity, length);
+        const needed = memory.int(length);
+        if (status === KX.KX_ERR_LENGTH && tries === 0 && needed > capacity) {
+          capacity = needed;
+          continue;
+        }
+        let document = null;
+        try {
+          document = JSON.parse(utf8.decode(memory.read(out, needed, capacity)));
+        } catch {
+          // no document: the status alone says what happened
+        }
+        if (status === KX.KX_OK && document) return document;
+        const where = document?.error ? `: ${document.error} at offset ${document.offset}` : "";
+        throw new DecodeError(`the library refuses it: ${statusText(status)}${where}`, status);
+      }
+    });
+  }
+
+  // Every item GetCertInfo answers for the certificate that fills `der`
+  // (checked by document() first): {code: {name, title, shape, value,
+  // status}}, an item the library refuses with its status and no value.
+  items(der) {
     return this.withMemory((memory) => {
       const cert = memory.bytes(der);
       const out = memory.zeros(KX.KX_ITEM_BUFFER_SIZE);
@@ -131,66 +148,17 @@ class Kestrix {
       const items = {};
       for (const [name, code, shape, , title] of ITEMS) {
         const status = this.module._GetCertInfo(der.length, cert, code, num, len, out);
-        if (status !== KX.KX_OK && code === KX.KX_ITEM_VERSION) {
-          throw new DecodeError(`the library refuses it: ${statusText(status)}`, status);
+        const raw = memory.read(out, memory.int(len), KX.KX_ITEM_BUFFER_SIZE);
+        items[code] = {name, title, shape};
+        if (status !== KX.KX_OK) {
+          items[code].status = statusText(status);
+        } else {
+          items[code].value = shape === "number" ? memory.int(num) :
+              shape === "bytes"                  ? raw :
+                                                   utf8.decode(raw);
         }
-        const length = memory.int(len);
-        const raw = memory.read(out, length, KX.KX_ITEM_BUFFER_SIZE);
-        const value = shape === "number" ? memory.int(num) :
-            shape === "bytes"            ? raw :
-                                           utf8.decode(raw);
-        items[code] = status === KX.KX_OK ? {name, title, shape, value, raw} : {
-          name,
-          title,
-          shape,
-          status: statusText(status),
-          value: shape === "number" ? 0 : "",
-          raw: new Uint8Array()
-        };
       }
-      const modulusOut = memory.zeros(KX.KX_MAX_MODULUS_SIZE);
-      const modulusLen = memory.zeros(4);
-      const hasModulus = this.module._GetUsrPubKey(cert, modulusOut, modulusLen) === KX.KX_OK;
-      const modulus = hasModulus ?
-          memory.read(modulusOut, memory.int(modulusLen), KX.KX_MAX_MODULUS_SIZE) :
-          null;
-      return describeCertificate(items, modulus, readTree(der, "certificate"));
-    });
-  }
-
-  // The subject fields and key of the request that fills `der`, by
-  // RC_decodep10pemtxt, which takes the request armoured as PEM.
-  request(der) {
-    const {total} = elementAt(der);
-    if (total !== der.length)
-      throw new DecodeError(`the request is ${total} bytes, ${der.length} given`);
-    const text = this.pem("CERTIFICATE REQUEST", der);
-    return this.withMemory((memory) => {
-      const record = memory.zeros(RECORD.size);
-      this.printed.length = 0;
-      const status = this.module._RC_decodep10pemtxt(memory.text(text), text.length, record);
-      if (status !== KX.KX_OK) {
-        const said = this.printed.length ? ` (it printed "${this.printed.join(" ")}")` : "";
-        throw new DecodeError(`the library refuses it: ${statusText(status)}${said}`, status);
-      }
-      const field = (name) => {
-        const [offset, size] = RECORD[name];
-        const bytes = memory.read(record + offset, size, size);
-        const end = bytes.indexOf(0);
-        return utf8.decode(bytes.subarray(0, end < 0 ? size : end));
-      };
-      const [keyOffset] = RECORD.publicKey;
-      const keyLength = memory.int(record + RECORD.publicKeyLen[0]);
-      const subject = {};
-      for (const [label, name] of REQUEST_FIELDS) {
-        const value = field(name);
-        if (value) subject[label] = value;
-      }
-      return {
-        subject,
-        publicKey: memory.read(record + keyOffset, keyLength, RECORD.publicKey[1]),
-        keyAlgorithm: readTree(der, "request").key
-      };
+      return items;
     });
   }
 
@@ -318,59 +286,3 @@ const PEM_KINDS = {
   "CERTIFICATE REQUEST": "request",
   "NEW CERTIFICATE REQUEST": "request",
 };
-
-const REQUEST_FIELDS = [
-  ["countryName", "country"], ["organizationName", "organization"],
-  ["organizationalUnitName", "organizationalUnit"], ["stateOrProvinceName", "stateOrProvince"],
-  ["commonName", "commonName"], ["localityName", "locality"], ["emailAddress", "email"]
-];
-
-// The fields a reader looks for, from the library's items and the tree.
-function describeCertificate(items, modulus, tree) {
-  const text = (code) => items[code].value;
-  const nameOf = (side) => {
-    const fields = {};
-    for (const {title, shape, value} of Object.values(items)) {
-      if (shape === "text" && value && title.startsWith(`${side} `) && !title.includes(",")) {
-        fields[title.slice(side.length + 1)] = value;
-      }
-    }
-    return fields;
-  };
-  // The subject's emailAddress item answers the SAN rfc822Name when the
-  // subject has none: a value that is no SAN entry is the subject's.
-  const subject = nameOf("subject");
-  const email = text(KX.KX_ITEM_SUBJECT_EMAIL);
-  if (email && !tree.subjectAltNames.some(([type, value]) => type === "email" && value === email)) {
-    subject.emailAddress = email;
-  }
-  const notBefore = parseTime(text(KX.KX_ITEM_NOT_BEFORE));
-  const notAfter = parseTime(text(KX.KX_ITEM_NOT_AFTER));
-  const bits = items[KX.KX_ITEM_KEY_USAGE].value;
-  const keyId = (code) => (items[code].raw.some((b) => b) ? hex(items[code].raw, ":") : "");
-  return {
-    items,
-    version: items[KX.KX_ITEM_VERSION].value,
-    serial: text(KX.KX_ITEM_SERIAL_NUMBER),
-    signatureAlgorithm: tree.signature,
-    libraryAlgorithmName: text(KX.KX_ITEM_SIGNATURE_ALGORITHM_NAME),  // for a few algorithms
-    keyAlgorithm: tree.key,
-    subject,
-    issuer: nameOf("issuer"),
-    notBefore,
-    notAfter,
-    publicKey: items[KX.KX_ITEM_PUBLIC_KEY].raw,
-    publicKeyRefused: items[KX.KX_ITEM_PUBLIC_KEY].status,
-    rsaBits: modulus ? modulus.length * 8 - Math.clz32(modulus[0]) + 24 : 0,
-    keyUsage: bits === -1 ? null : KEY_USAGE.filter((_, i) => bits & (0x8000 >> i)),
-    ca: items[KX.KX_ITEM_BASIC_CONSTRAINTS_CA].value === 1,
-    subjectKeyId: keyId(KX.KX_ITEM_SUBJECT_KEY_ID),
-    authorityKeyId: keyId(KX.KX_ITEM_AUTHORITY_KEY_ID),
-    extensions: tree.extensions,
-    subjectAltNames: tree.subjectAltNames,
-    crl: [
-      text(KX.KX_ITEM_CRL_DISTRIBUTION_POINT_1), text(KX.KX_ITEM_CRL_DISTRIBUTION_POINT_2)
-    ].filter(Boolean),
-    ocsp: [text(KX.KX_ITEM_OCSP_URL_1), text(KX.KX_ITEM_OCSP_URL_2)].filter(Boolean),
-  };
-}
