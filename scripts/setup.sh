@@ -35,6 +35,8 @@ packages=(
   python3-cryptography
   mono-mcs            # the C# binding, compiled and run under Mono
   mono-runtime
+  libmono-system-runtime-serialization4.0-cil  # the C# binding reads the library's
+  libmono-system-xml-linq4.0-cil               # documents with these (JSON as XML)
   fp-compiler         # the Free Pascal unit
   fp-units-rtl
   emscripten          # the library as WebAssembly for the browser page ...

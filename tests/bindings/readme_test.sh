@@ -53,9 +53,10 @@ KESTRIX_LIBRARY="$libdir/libkestrix.so" PYTHONPATH="$repo/bindings/python" \
   expect Python "kestrix request RSA-2048 270" /usr/bin/python3 example.py
 
 if command -v mcs >/dev/null && command -v mono >/dev/null; then
-  if mcs -unsafe -warnaserror -out:"$work/example.exe" "$work/example.cs" \
-    "$repo/bindings/dotnet/KestrixNative.cs" "$repo/bindings/dotnet/Kestrix.cs" >"$work/out" 2>&1; then
-    expect C# "kestrix sample RSA-2048 until 2034-12-31 23:59:59Z, CA: True" mono example.exe
+  if mcs -unsafe -warnaserror -r:System.Runtime.Serialization -r:System.Xml -r:System.Xml.Linq \
+    -out:"$work/example.exe" "$work/example.cs" "$repo/bindings/dotnet/KestrixNative.cs" \
+    "$repo/bindings/dotnet/Kestrix.cs" >"$work/out" 2>&1; then
+    expect C# "CN=kestrix sample RSA-2048,O=Kestrix Samples,C=DE until 2034-12-31 23:59:59Z, CA: True" mono example.exe
   else
     echo "FAIL: the README's C# example does not compile: $(cat "$work/out")" >&2
     failed=$((failed + 1))
