@@ -3,8 +3,9 @@
 # it: exactly the thirteen undecorated exports, imports from KERNEL32.dll and
 # msvcrt.dll only, every export stdcall with 4 bytes an argument (from the
 # objects' decorated names and from each export's own `ret $N`), the version
-# resource, the zip's contents, and a C caller linked by MinGW against the
-# zip's import library with stdcall fix-ups refused.
+# resource, the zip's contents (with the Python wheel, whose kestrix.dll is
+# the DLL built), and a C caller linked by MinGW against the zip's import
+# library with stdcall fix-ups refused.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -60,7 +61,8 @@ contents="$(unzip -Z1 "$zip" 2>/dev/null || python3 -m zipfile -l "$zip" | awk '
 echo "$zip:"; sed 's/^/  /' <<<"$contents"
 for file in bin/kestrix.dll bin/kestrix.exe include/kestrix.h lib/libkestrix.dll.a lib/kestrix.lib \
   lib/kestrix.def README.txt LICENSE CHANGELOG.md bindings/KestrixNative.cs bindings/Kestrix.cs \
-  bindings/kestrix.bas bindings/python/kestrix/__init__.py; do
+  bindings/kestrix.bas bindings/python/kestrix/__init__.py \
+  "bindings/python/kestrix-[0-9.]*-py3-none-win32.whl"; do
   check "the zip holds $file" grep -q "^kestrix-[0-9.]*-win32/$file\$" <<<"$contents"
 done
 
@@ -70,6 +72,12 @@ unpacked="$(mktemp -d)"
 trap 'rm -rf "$unpacked"' EXIT
 cmake -E chdir "$unpacked" cmake -E tar xf "$PWD/$zip"
 package="$(echo "$unpacked"/kestrix-*-win32)"
+# The zip's wheel: its files as RECORD lists them, the DLL built inside, the
+# win32 tag (tests/bindings/python_test.sh; no Windows Python to install it).
+for wheel in "$package"/bindings/python/kestrix-*-py3-none-win32.whl; do
+  check "$(basename "$wheel") holds kestrix.dll as built" \
+    bash tests/bindings/python_test.sh "$wheel" "$dll" "$PWD"
+done
 check "a C caller links against the zip's libkestrix.dll.a" \
   i686-w64-mingw32-gcc -std=c99 -Wall -Werror tests/packaging/consumer.c -I"$package/include" \
   -L"$package/lib" -lkestrix -Wl,--disable-stdcall-fixup,--fatal-warnings -o "$unpacked/consumer.exe"

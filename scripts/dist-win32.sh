@@ -5,10 +5,14 @@
 #   include/  kestrix.h
 #   lib/      libkestrix.dll.a (MinGW), kestrix.lib (MSVC-style linkers),
 #             kestrix.def, the CMake package and kestrix.pc
-#   bindings/ the declarations for other languages
+#   bindings/ the declarations for other languages, and in python/ the
+#             Python package's sources and its wheel with kestrix.dll inside,
+#             kestrix-<version>-py3-none-win32.whl (pip install it, offline)
 #   README.txt, LICENSE, CHANGELOG.md
+# The wheel is also left in build-win32/python/.
 # With "win64": kestrix-<version>-win64.zip in build-win64/, the 64-bit DLL
-# for 64-bit callers (no tool: the 32-bit one runs on 64-bit Windows too).
+# for 64-bit callers (no tool: the 32-bit one runs on 64-bit Windows too), its
+# wheel kestrix-<version>-py3-none-win_amd64.whl.
 #   usage: scripts/dist-win32.sh [win64]
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."

@@ -3,7 +3,8 @@
 # consumer against it twice: with find_package(kestrix) and with pkg-config.
 # Then makes the Debian package from a /usr configuration of its own, unpacks
 # it into a throwaway root (dpkg -x) and does the same against that tree, the
-# library in the multiarch libdir.
+# library in the multiarch libdir. Both trees hold the Python wheel in
+# share/kestrix/bindings/python/, the package's with the package's library.
 set -euo pipefail
 build="$1"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -13,6 +14,12 @@ trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 lib="$work/prefix/lib"
 test -L "$lib/libkestrix.so.1" || { echo "no libkestrix.so.1 SONAME link"; exit 1; }
+# The build's Python wheel, if it made one, beside the package's sources.
+for wheel in "$build"/python/kestrix-*.whl; do
+  [[ -e $wheel ]] || continue
+  cmp "$wheel" "$work/prefix/share/kestrix/bindings/python/$(basename "$wheel")" ||
+    { echo "the installed tree lacks $(basename "$wheel")"; exit 1; }
+done
 
 cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/cmake" >/dev/null
@@ -53,5 +60,13 @@ for f in "$multiarch/libkestrix.so.1" "$multiarch/pkgconfig/kestrix.pc" \
   test -e "$f" || { echo "the package lacks ${f#"$work/root"}"; exit 1; }
 done
 consume "$usr" "$multiarch"
+# The package's Python wheel holds the package's library.
+wheels=("$usr"/share/kestrix/bindings/python/kestrix-*-py3-none-linux_*.whl)
+[[ -e ${wheels[0]} ]] || { echo "the package lacks the Python wheel"; exit 1; }
+/usr/bin/python3 -c 'import sys, zipfile
+library = open(sys.argv[2], "rb").read()
+sys.exit(zipfile.ZipFile(sys.argv[1]).read("kestrix/libkestrix.so.1") != library)' \
+  "${wheels[0]}" "$multiarch/libkestrix.so.1" ||
+  { echo "$(basename "${wheels[0]}") holds another library than the package's"; exit 1; }
 LD_LIBRARY_PATH="$multiarch" "$usr/bin/kestrix" tlv "$here/../../samples/cert-rsa2048.der" >/dev/null
 echo "packaging: $(basename "$deb") unpacked and used"
