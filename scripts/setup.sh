@@ -33,6 +33,9 @@ packages=(
   python3-setuptools  # cryptography's parse
   python3-pytest
   python3-cryptography
+  python3-dask        # kestrix.dask, tested on a LocalCluster of two worker
+  python3-distributed # processes, with its dataframes in pandas
+  python3-pandas
   mono-mcs            # the C# binding, compiled and run under Mono
   mono-runtime
   libmono-system-runtime-serialization4.0-cil  # the C# binding reads the library's

@@ -13,16 +13,20 @@ cp "$repo/samples/cert-rsa2048.der" "$work/cert.der"
 cp "$repo/samples/requests/rsa2048.pem" "$work/request.pem"
 
 # Each fenced block of the README whose language is one of these, as
-# example.<extension>; exactly one of each.
+# example.<extension>: one of each, and a second Python one ("At scale",
+# as scale.py).
 /usr/bin/python3 - "$repo/README.md" "$work" <<'EOF' || exit 1
 import re, sys
 text = open(sys.argv[1]).read()
 extensions = {"c": "c", "python": "py", "csharp": "cs", "pascal": "pas"}
 for language, extension in extensions.items():
     blocks = re.findall(r"^```" + language + r"\n(.*?)^```$", text, re.M | re.S)
-    if len(blocks) != 1:
-        sys.exit(f"README: {len(blocks)} {language} blocks, want 1")
+    want = 2 if language == "python" else 1
+    if len(blocks) != want:
+        sys.exit(f"README: {len(blocks)} {language} blocks, want {want}")
     open(f"{sys.argv[2]}/example.{extension}", "w").write(blocks[0])
+    if language == "python":
+        open(f"{sys.argv[2]}/scale.py", "w").write(blocks[1])
 EOF
 
 passed=0
@@ -51,6 +55,18 @@ fi
 
 KESTRIX_LIBRARY="$libdir/libkestrix.so" PYTHONPATH="$repo/bindings/python" \
   expect Python "kestrix request RSA-2048 270" /usr/bin/python3 example.py
+# At scale, on a LocalCluster: the samples as scan/ (DER files) and ct/ (PEM).
+if /usr/bin/python3 -c "import distributed, dask.dataframe" 2>/dev/null; then
+  mkdir -p "$work/scan" "$work/ct"
+  cp "$repo"/samples/certs/*.der "$work/scan/"
+  for sample in rsa2048-ca web-leaf; do
+    openssl x509 -inform DER -in "$repo/samples/certs/$sample.der"
+  done >"$work/ct/bundle.pem"
+  KESTRIX_LIBRARY="$libdir/libkestrix.so" PYTHONPATH="$repo/bindings/python" \
+    expect "At scale" "Kestrix Samples    " /usr/bin/python3 scale.py
+else
+  echo "readme: At scale skipped (no python3-distributed)"
+fi
 
 if command -v mcs >/dev/null && command -v mono >/dev/null; then
   if mcs -unsafe -warnaserror -r:System.Runtime.Serialization -r:System.Xml -r:System.Xml.Linq \
