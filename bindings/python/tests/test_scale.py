@@ -6,6 +6,7 @@ processes, every row held against python cryptography's reading."""
 import base64
 import datetime
 import glob
+import hashlib
 import ipaddress
 import json
 import os
@@ -184,6 +185,7 @@ def test_dask_on_two_worker_processes_against_cryptography(corpus, tmp_path):
         rows = frame.compute()
         faults = kd.faults(bag).compute()
         written = kd.to_csv(frame, str(tmp_path / "part-*.csv"))
+        lines = kd.to_jsonl(bag, str(tmp_path / "part-*.jsonl"))
         by_issuer = frame.groupby("issuer_o").size().compute()
 
     # The same code on Dask's default scheduler, with no cluster: the same rows.
@@ -205,4 +207,7 @@ def test_dask_on_two_worker_processes_against_cryptography(corpus, tmp_path):
     assert sorted(f["source"] for f in faults) == sorted(
         source for source, count in expected_faults.items() for _ in range(count))
     assert sum(len(open(path).readlines()) - 1 for path in written) == len(want)
+    documents = [json.loads(line) for path in lines for line in open(path, encoding="utf-8")]
+    assert sorted((d["source"], d["index"], d["sha256"]) for d in documents) == sorted(
+        (source, index, hashlib.sha256(der).hexdigest()) for (source, index), (der, _) in want.items())
     assert by_issuer.sum() == rows["issuer_o"].notna().sum()
