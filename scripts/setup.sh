@@ -86,8 +86,22 @@ else
     echo "setup: apt-get update failed (attempt $attempt of 3)" >&2
     if ((attempt < 3)); then sleep $((attempt * 20)); fi
   done
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+  if ! "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    # A mirror that serves no i386 index of bookworm-security leaves the i386
+    # libraries at bookworm's own versions, which their amd64 twins
+    # (multi-arch "same") must then match. Once more with bookworm's versions
+    # preferred over every other, apt moving those twins to them.
+    echo "setup: the install failed; again with bookworm's own versions preferred" >&2
+    pin=/etc/apt/preferences.d/kestrix-setup-bookworm
+    printf 'Package: *\nPin: release n=bookworm,l=Debian\nPin-Priority: 1001\n' |
+      "${as_root[@]}" tee "$pin" >/dev/null
+    status=0
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+      --no-install-recommends --allow-downgrades "${missing[@]}" || status=$?
+    "${as_root[@]}" rm -f "$pin"
+    ((status == 0)) || exit "$status"
+  fi
 fi
 
 # Locales for the text-conversion tests (each test that needs one is skipped
