@@ -25,6 +25,8 @@ import os
 import re
 from typing import Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
+from . import element_size  # the framing as the library reads it
+
 __all__ = ["Entry", "Fault", "Faults", "files", "read", "read_file", "entries_of"]
 
 Paths = Union[str, os.PathLike, Sequence[Union[str, os.PathLike]]]
@@ -149,34 +151,11 @@ def _fault(faults: Optional[Faults], fault: Fault) -> None:
 
 # ---- DER framing -----------------------------------------------------------------------
 
-def _element_end(data: bytes, at: int) -> int:
-    """Where the DER element at `at` ends; ValueError when its header is not
-    one of a certificate's (definite length, at most four length bytes) or it
-    runs past the data."""
-    if len(data) - at < 2:
-        raise ValueError(f"{len(data) - at} bytes at offset {at}, too few for a DER header")
-    first = data[at + 1]
-    if first < 0x80:
-        header, length = 2, first
-    elif 0x81 <= first <= 0x84:
-        header = 2 + first - 0x80
-        if len(data) - at < header:
-            raise ValueError(f"the DER header at offset {at} is cut")
-        length = int.from_bytes(data[at + 2:at + header], "big")
-    else:
-        raise ValueError(f"length byte {first:#04x} at offset {at}")
-    end = at + header + length
-    if end > len(data):
-        raise ValueError(f"the element at offset {at} declares {header + length} bytes, "
-                         f"{len(data) - at} present")
-    return end
-
-
 def _one_certificate(der: bytes) -> bytes:
     """`der` when it is one SEQUENCE and nothing after it."""
     if der[:1] != b"\x30":
         raise ValueError("not a DER SEQUENCE")
-    end = _element_end(der, 0)
+    end = element_size(der)
     if end != len(der):
         raise ValueError(f"{len(der) - end} bytes after the certificate")
     return der
@@ -189,7 +168,7 @@ def _der(data: bytes, source: str) -> Iterator[Union[Entry, Fault]]:
         try:
             if data[at] != 0x30:
                 raise ValueError(f"tag {data[at]:#04x} at offset {at}, not a SEQUENCE")
-            end = _element_end(data, at)
+            end = at + element_size(data, at)
         except ValueError as error:
             yield Fault(source, index, str(error))
             return  # the framing is lost: nothing after it can be found
@@ -224,7 +203,7 @@ def _pem(data: bytes, source: str) -> Iterator[Union[Entry, Fault]]:
         try:
             der = binascii.a2b_base64(_checked_base64(data[begin.end():end]))
             if label == b"TRUSTED CERTIFICATE":  # trust settings follow the certificate
-                der = der[:_element_end(der, 0)]
+                der = der[:element_size(der)]
             yield Entry(_one_certificate(der), source, index - 1)
         except (binascii.Error, ValueError) as error:
             yield Fault(source, index - 1, f"{label.decode()} block: {error}")
