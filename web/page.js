@@ -221,7 +221,7 @@ function publicKey(spki) {
 
 const algorithm = (a) => (a ? (a.name ? `${a.name} (${a.oid})` : oidName(a)) : "");
 
-function certificateRows(doc, fingerprints) {
+function certificateRows(doc) {
   const notBefore = timeOf(doc.validity.notBefore);
   const notAfter = timeOf(doc.validity.notAfter);
   const dates = notBefore && notAfter ? validity(notBefore, notAfter).lines :
@@ -233,8 +233,8 @@ function certificateRows(doc, fingerprints) {
     row("Serial number", doc.serialNumber, "hex"),
     row("Signature algorithm", algorithm(doc.signatureAlgorithm)),
     row("Public key", publicKey(doc.subjectPublicKeyInfo)),
-    row("SHA-256 fingerprint", fingerprints.sha256, "hex"),
-    row("SHA-1 fingerprint", fingerprints.sha1, "hex"),
+    row("SHA-256 fingerprint", PENDING, "hex"),
+    row("SHA-1 fingerprint", PENDING, "hex"),
     row("Version", `v${doc.version}`),
     row("Public key bytes", doc.subjectPublicKeyInfo?.key, "hex"),
     row("Signature value", doc.signatureValue, "hex"),
@@ -257,13 +257,13 @@ function requestParts(doc) {
   return {extensions, others};
 }
 
-function requestRows(doc, fingerprints, others) {
+function requestRows(doc, others) {
   return [
     row("Subject", attributes(doc.subject)),
     row("Public key", publicKey(doc.subjectPublicKeyInfo)),
     row("Signature algorithm", algorithm(doc.signatureAlgorithm)),
     row("Attributes", others),
-    row("SHA-256 fingerprint", fingerprints.sha256, "hex"),
+    row("SHA-256 fingerprint", PENDING, "hex"),
     row("Version", `v${doc.version}`),
     row("Public key bytes", doc.subjectPublicKeyInfo?.key, "hex"),
   ];
@@ -286,6 +286,9 @@ function itemTable(items) {
       "details", {}, make("summary", {textContent: "The fixed-size items of GetCertInfo"}),
       make("table", {}, make("thead", {}, head), body));
 }
+
+// What a fingerprint row shows until Web Crypto has answered.
+const PENDING = "…";
 
 // SHA-256 and SHA-1 of `der` in colon-separated hex, by Web Crypto; empty
 // where the page has no Web Crypto (a page served over plain http).
@@ -390,10 +393,8 @@ function card(entry, index) {
   article.setAttribute("aria-labelledby", titleId);
   try {
     const doc = kestrix.document(entry.der, entry.kind);
-    const waiting = {sha256: "…", sha1: "…"};
     const {extensions, others} = request ? requestParts(doc) : {extensions: doc.extensions};
-    const rows = (request ? requestRows(doc, waiting, others) : certificateRows(doc, waiting))
-                     .filter(Boolean);
+    const rows = (request ? requestRows(doc, others) : certificateRows(doc)).filter(Boolean);
     const fields = make("dl", {className: "fields"}, ...rows.flat());
     const pem = kestrix.pem(request ? "CERTIFICATE REQUEST" : "CERTIFICATE", entry.der);
     const {state} = request ?
