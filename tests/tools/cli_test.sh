@@ -105,6 +105,23 @@ else
   fail "tlv on the sample failed: $(cat "$work/err")"
 fi
 
+# ---- tlv: texts of every string type, cut at 48 characters, never inside one -----
+# UniversalString beyond the BMP; a 700-character BMPString, a 500-byte
+# UTF8String of two- and three-byte characters and a 300-character one, each
+# cut at 48 characters.
+repeat() { local out="" i; for ((i = 0; i < $1; i++)); do out+="$2"; done; printf '%s' "$out"; }
+want_texts=(
+  "128: tag 1c UniversalString, header 2, content 72, total 74: Ünï 测试 😀 universal"
+  "118: tag 1e BMPString, header 4, content 1400, total 1404: $(repeat 48 测)..."
+  "1535: tag 0c UTF8String, header 4, content 500, total 504: D$(repeat 23 ä测)ä..."
+  "2052: tag 0c UTF8String, header 4, content 300, total 304: kestrix long CN $(repeat 32 x)..."
+)
+got_texts="$({ "$kestrix" tlv "$2/certs/universal.der" && "$kestrix" tlv "$2/certs/long-values.der"; } |
+  sed 's/^ *//')"
+missing=""
+for line in "${want_texts[@]}"; do grep -qxF -- "$line" <<<"$got_texts" || missing+="[$line] "; done
+[[ -z $missing ]] && pass || fail "tlv: texts not shown as $missing"
+
 # ---- tlv: elements that do not fit -----------------------------------------------
 head -c $((size - 1)) "$cert" >"$work/truncated.der"
 expect_error "tlv truncated" 1 \

@@ -211,3 +211,51 @@ def test_dask_on_two_worker_processes_against_cryptography(corpus, tmp_path):
     assert sorted((d["source"], d["index"], d["sha256"]) for d in documents) == sorted(
         (source, index, hashlib.sha256(der).hexdigest()) for (source, index), (der, _) in want.items())
     assert by_issuer.sum() == rows["issuer_o"].notna().sum()
+
+
+def test_log_entries_that_do_not_hold_a_certificate_are_faults_with_their_reason():
+    sample = open(os.path.join(SAMPLES, "cert-rsa2048.der"), "rb").read()
+    u24 = lambda data: struct.pack(">I", len(data))[1:] + data
+    leaf = lambda head, body=b"": base64.b64encode(head + body).decode()
+    entries = [
+        {"extra_data": ""},
+        {"leaf_input": leaf(b"\x00\x00")},                                    # no timestamp
+        {"leaf_input": leaf(struct.pack(">BBQH", 1, 0, 0, 0))},               # version 2 leaf
+        {"leaf_input": leaf(struct.pack(">BBQH", 0, 0, 0, 2))},               # unknown entry type
+        {"leaf_input": leaf(struct.pack(">BBQH", 0, 0, 0, 0), b"\xff\xff\xff" + sample)},
+        {"leaf_input": leaf(struct.pack(">BBQH", 0, 0, 0, 0), u24(sample + b"\x05\x00"))},
+        {"leaf_input": leaf(struct.pack(">BBQH", 0, 0, 0, 1), bytes(32)), "extra_data": ""},
+        log_entry(sample),
+    ]
+    faults = sources.Faults()
+    got = list(sources.entries_of(json.dumps({"entries": entries}).encode(), "log.json", faults, start=5000))
+    assert [(e.index, e.der) for e in got] == [(5007, sample)]
+    assert [(f.index, f.reason) for f in faults.faults] == [
+        (5000, "log entry: no leaf_input"),
+        (5001, "log entry: 8 bytes wanted at offset 2, 0 left"),
+        (5002, "log entry: MerkleTreeLeaf version 1, leaf type 0"),
+        (5003, "log entry: LogEntryType 2"),
+        (5004, f"log entry: 16777215 bytes wanted at offset 15, {len(sample)} left"),
+        (5005, "log entry: 2 bytes after the certificate"),
+        (5006, "log entry: 3 bytes wanted at offset 0, 0 left"),
+    ]
+    assert faults.read == {"log.json": 1}
+
+
+def test_dates_beyond_pandas_are_nat_in_the_frame_and_whole_in_the_documents(tmp_path):
+    pandas = pytest.importorskip("pandas")
+    pytest.importorskip("dask.dataframe")
+    import kestrix.dask as kd
+
+    key = ec.generate_private_key(ec.SECP256R1())
+    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "no well-defined expiration")])
+    cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name).public_key(key.public_key())
+            .serial_number(1).not_valid_before(datetime.datetime(2025, 1, 1))
+            .not_valid_after(datetime.datetime(9999, 12, 31, 23, 59, 59)).sign(key, hashes.SHA256()))
+    (tmp_path / "forever.der").write_bytes(der_of(cert))
+    bag = kd.read_certificates(str(tmp_path))
+    [document] = bag.compute()
+    assert document["validity"]["notAfter"] == "9999-12-31T23:59:59Z"
+    row = kd.to_dataframe(bag).compute().iloc[0]
+    assert row["not_before"] == datetime.datetime(2025, 1, 1, tzinfo=datetime.timezone.utc)
+    assert pandas.isna(row["not_after"])
