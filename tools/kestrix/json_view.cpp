@@ -152,15 +152,16 @@ std::string JsonView::text() const {
         }
         i += 4;
         // A high surrogate and its low one make one character; alone, U+FFFD.
-        if (unit >= 0xD800 && unit <= 0xDBFF && raw_.substr(i + 1, 2) == "\\u") {
+        if (raw_.substr(i + 1, 2) == "\\u") {
           const long low = HexUnit(raw_, i + 3);
-          if (low >= 0xDC00 && low <= 0xDFFF) {
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+          if (const char32_t pair = SurrogatePair(static_cast<char32_t>(unit),
+                                                  static_cast<char32_t>(low < 0 ? 0 : low));
+              pair != 0) {
+            unit = pair;
             i += 6;
           }
         }
-        AppendUtf8Char(out,
-                       unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : static_cast<char32_t>(unit));
+        AppendUtf8OrReplacement(out, static_cast<char32_t>(unit));
         break;
       }
       default: out += c;  // \" \\ \/

@@ -28,6 +28,19 @@ std::string HexText(std::string_view bytes);
 // Appends the UTF-8 bytes of the character `cp` (at most U+10FFFF).
 void AppendUtf8Char(std::string& out, char32_t cp);
 
+// The character a UTF-16 high surrogate and the unit after it make, or 0
+// when they are not such a pair.
+constexpr char32_t SurrogatePair(char32_t high, char32_t low) {
+  return high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF
+             ? 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00)
+             : 0;
+}
+
+// Appends `cp` as UTF-8; U+FFFD for a lone surrogate or a value past U+10FFFF.
+inline void AppendUtf8OrReplacement(std::string& out, char32_t cp) {
+  AppendUtf8Char(out, cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
+}
+
 }  // namespace kx::tool
 
 #endif

@@ -104,14 +104,14 @@ std::string ElementValue(unsigned char tag, std::span<const unsigned char> conte
       for (std::size_t i = 0; i + unit <= content.size(); i += unit) {
         char32_t cp = 0;
         for (std::size_t k = 0; k < unit; ++k) cp = (cp << 8) | content[i + k];
-        if (unit == 2 && cp >= 0xD800 && cp <= 0xDBFF && i + 4 <= content.size()) {
+        if (unit == 2 && i + 4 <= content.size()) {
           const char32_t low = (char32_t{content[i + 2]} << 8) | content[i + 3];
-          if (low >= 0xDC00 && low <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+          if (const char32_t pair = SurrogatePair(cp, low); pair != 0) {
+            cp = pair;
             i += 2;
           }
         }
-        AppendUtf8Char(text, cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
+        AppendUtf8OrReplacement(text, cp);
       }
       break;
     }
